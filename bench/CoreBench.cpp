@@ -1,0 +1,70 @@
+#include "shared/ScheDef.h"
+
+#include <benchmark/benchmark.h>
+#include <vector>
+
+namespace tarvok {
+namespace {
+
+// One schedule of each form, so the figure is an average over the branches the service takes.
+std::vector<TScheDef> ScheduleMix() {
+    TScheDef base;
+    base.DailyEvery = 1;
+    base.OnceAt = EncodeTime(8, 30);
+    base.NoEnd = true;
+    base.StartDate = EncodeDate(2020, 1, 6);
+
+    std::vector<TScheDef> mix;
+    mix.push_back(base);
+    TScheDef weekly = base;
+    weekly.Frequency = TFrequency::Weekly;
+    weekly.WeeklyEvery = 2;
+    weekly.WeekDays = 0x15;
+    mix.push_back(weekly);
+    TScheDef monthly = base;
+    monthly.Frequency = TFrequency::Monthly;
+    monthly.MonthDay = 15;
+    monthly.MonthlyEvery = 1;
+    mix.push_back(monthly);
+    TScheDef nth = monthly;
+    nth.ByWeekDay = true;
+    nth.Occurrence = 4;
+    nth.OccWeekDay = 4;
+    nth.OccMonthlyEvery = 1;
+    mix.push_back(nth);
+    TScheDef periodic = base;
+    periodic.Trigger = TTrigger::Periodic;
+    periodic.EveryCount = 15;
+    periodic.EveryUnit = TEveryUnit::Minutes;
+    periodic.BetweenStart = EncodeTime(6, 0);
+    periodic.BetweenEnd = EncodeTime(22, 0);
+    mix.push_back(periodic);
+    return mix;
+}
+
+void BM_IsDue(benchmark::State& state) {
+    const auto mix = ScheduleMix();
+    double moment = EncodeDate(2026, 12, 8) + EncodeTime(8, 30);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(IsDue(mix[i], moment));
+        i = (i + 1) % mix.size();
+        moment += 1.0 / MinutesPerDay;
+    }
+}
+BENCHMARK(BM_IsDue);
+
+void BM_DescribeSchedule(benchmark::State& state) {
+    const auto mix = ScheduleMix();
+    std::vector<std::string> lines;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        DescribeSchedule(mix[i], lines);
+        benchmark::DoNotOptimize(lines.data());
+        i = (i + 1) % mix.size();
+    }
+}
+BENCHMARK(BM_DescribeSchedule);
+
+} // namespace
+} // namespace tarvok

@@ -1,0 +1,42 @@
+// Files as the system uses them: whole-file reads and atomic whole-file replacement.
+//
+// Every failure raises TIoError with the path and the system's error text. Replacement never
+// leaves a torn file: a reader sees the old content or the new, whatever happens meanwhile.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tarvok::platform {
+
+class TIoError : public std::runtime_error {
+public:
+    TIoError(std::string path, std::string reason);
+
+    const std::string& Path() const { return path_; }
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string path_;
+    std::string reason_;
+};
+
+// True when the path names something that is not a directory (links followed).
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+std::string ReadFile(const std::string& path);
+
+// Writes the content to a new file beside the target (created exclusively, never through a
+// link), flushes it to disk and renames it over the target. The result has mode 0664 and the
+// directory's group. On failure the target is untouched and no temporary file remains.
+void ReplaceFile(const std::string& path, std::string_view content);
+
+// Deletes a file; a missing file is no error.
+void RemoveFile(const std::string& path);
+
+// The running program's own file, as an absolute path.
+std::string ProgramFile();
+
+} // namespace tarvok::platform

@@ -1,0 +1,83 @@
+#include "platform/Files.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace tarvok::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FilesTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tarvok-files-" + std::to_string(::getpid()) + "-" +
+                                            testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
+    std::size_t EntriesInDir() const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(FilesTest, ReplaceWritesContentWithSharedModeAndLeavesNoTemporary) {
+    const std::string path = Path("tarvok.tsk");
+    ReplaceFile(path, "first");
+    ReplaceFile(path, std::string("second\0with nul", 15));
+    EXPECT_EQ(ReadFile(path), std::string("second\0with nul", 15));
+
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+    EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+TEST_F(FilesTest, FailedReplaceKeepsTheOldFileAndCarriesThePath) {
+    const std::string path = Path("target");
+    fs::create_directory(path); // renaming a file over a directory fails
+    try {
+        ReplaceFile(path, "data");
+        FAIL() << "no error raised";
+    } catch (const TIoError& error) {
+        EXPECT_EQ(error.Path(), path);
+        EXPECT_FALSE(error.Reason().empty());
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
+    }
+    EXPECT_TRUE(DirectoryExists(path));
+    EXPECT_EQ(EntriesInDir(), 1u) << "the temporary file was left behind";
+
+    EXPECT_THROW(ReplaceFile(Path("missing-dir/file"), "data"), TIoError);
+}
+
+TEST_F(FilesTest, ReadMissingFileRaisesWithSystemText) {
+    try {
+        ReadFile(Path("absent"));
+        FAIL() << "no error raised";
+    } catch (const TIoError& error) {
+        EXPECT_EQ(error.Reason(), "No such file or directory");
+    }
+}
+
+TEST_F(FilesTest, ExistenceRemovalAndProgramFile) {
+    const std::string file = Path("file");
+    EXPECT_FALSE(FileExists(file));
+    ReplaceFile(file, "x");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(DirectoryExists(file));
+    EXPECT_TRUE(DirectoryExists(dir_.string()));
+    EXPECT_FALSE(FileExists(dir_.string()));
+    RemoveFile(file);
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_NO_THROW(RemoveFile(file));
+    EXPECT_EQ(fs::path(ProgramFile()).filename(), "platform_tests");
+}
+
+} // namespace
+} // namespace tarvok::platform
