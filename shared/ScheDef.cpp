@@ -33,9 +33,13 @@ enum : std::size_t {
 };
 
 // Week day 0 Monday .. 6 Sunday from the platform's 1 Sunday .. 7 Saturday.
-int MondayBasedWeekDay(int dayOfWeek) { return dayOfWeek == 1 ? 6 : dayOfWeek - 2; }
+int MondayBasedWeekDay(int dayOfWeek) {
+    return dayOfWeek == 1 ? 6 : dayOfWeek - 2;
+}
 
-bool Divides(std::int32_t count, std::int32_t value) { return count >= 1 && value % count == 0; }
+bool Divides(std::int32_t count, std::int32_t value) {
+    return count >= 1 && value % count == 0;
+}
 
 bool InDateRange(const TScheDef& s, double day) {
     return day >= s.StartDate && (s.NoEnd || day <= s.EndDate);
@@ -61,9 +65,8 @@ bool FrequencyMatches(const TScheDef& s, const TDayFacts& f) {
             return Divides(s.MonthlyEvery, f.Months) && f.Parts.Day == s.MonthDay;
         } else {
             const bool lastWeek = f.Parts.Day + 7 > DaysInMonth(f.Parts.Year, f.Parts.Month);
-            const bool occurs = s.Occurrence == OccurrenceLast
-                                    ? lastWeek
-                                    : (f.Parts.Day - 1) / 7 == s.Occurrence;
+            const bool occurs =
+                s.Occurrence == OccurrenceLast ? lastWeek : (f.Parts.Day - 1) / 7 == s.Occurrence;
             return Divides(s.OccMonthlyEvery, f.Months) && weekDay == s.OccWeekDay && occurs;
         }
     }
@@ -157,8 +160,8 @@ bool IsDue(const TScheDef& s, TDateTime moment) {
     if (!InDateRange(s, day)) {
         return false;
     }
-    const TDayFacts facts{*parts, DateDiff(1, s.StartDate, moment), DateDiff(2, s.StartDate, moment),
-                          DateDiff(3, s.StartDate, moment)};
+    const TDayFacts facts{*parts, DateDiff(1, s.StartDate, moment),
+                          DateDiff(2, s.StartDate, moment), DateDiff(3, s.StartDate, moment)};
     if (facts.Months < 0 || facts.Weeks < 0 || facts.Days < 0) {
         return false; // a start date outside the calendar
     }
@@ -173,8 +176,8 @@ bool IsDefined(const TScheDef& s) {
 
 namespace {
 
-constexpr std::array<const char*, 7> WeekDayNames = {"Monday",   "Tuesday", "Wednesday", "Thursday",
-                                                     "Friday",   "Saturday", "Sunday"};
+constexpr std::array<const char*, 7> WeekDayNames = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                                     "Friday", "Saturday", "Sunday"};
 constexpr std::array<const char*, 5> OrdinalNames = {"first", "second", "third", "fourth", "last"};
 
 // A word from a fixed table; codes no editor writes read as "?" rather than out of bounds.
@@ -243,7 +246,9 @@ std::string TriggerLine(const TScheDef& s, std::string_view timeFormat) {
     return {};
 }
 
-std::string DateText(TDateTime day) { return DateTimeText(1, '-', ':', day, " ", false); }
+std::string DateText(TDateTime day) {
+    return DateTimeText(1, '-', ':', day, " ", false);
+}
 
 bool SameWholeDay(TDateTime a, TDateTime b) {
     const auto first = DecodeDateTime(a);
@@ -270,7 +275,8 @@ void DescribeSchedule(const TScheDef& s, std::vector<std::string>& lines,
                       std::string_view longTimeFormat) {
     lines.clear();
     if (!IsDefined(s)) {
-        lines = {"No frequency yet defined!", "No trigger yet defined!", "No duration yet defined!"};
+        lines = {"No frequency yet defined!", "No trigger yet defined!",
+                 "No duration yet defined!"};
         return;
     }
     lines.push_back(FrequencyLine(s));

@@ -95,9 +95,8 @@ std::optional<TDateTimeParts> DecodeDateTime(TDateTime moment) {
     const auto ms = static_cast<int>(split->Ms);
     // 1899-12-30 was a Saturday (7).
     const auto weekDay = static_cast<int>(((split->Day % 7) + 7 + 6) % 7) + 1;
-    return TDateTimeParts{civil.Year,          civil.Month,         civil.Day,
-                          ms / 3'600'000,      ms / 60'000 % 60,    ms / 1000 % 60,
-                          ms % 1000,           weekDay};
+    return TDateTimeParts{civil.Year,       civil.Month,    civil.Day, ms / 3'600'000,
+                          ms / 60'000 % 60, ms / 1000 % 60, ms % 1000, weekDay};
 }
 
 std::optional<std::int64_t> TimeOfDayMs(TDateTime moment) {
@@ -108,7 +107,9 @@ std::optional<std::int64_t> TimeOfDayMs(TDateTime moment) {
     return std::llround(std::fabs(std::modf(moment, &whole)) * static_cast<double>(MsPerDay));
 }
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
     static constexpr std::array<int, 12> days = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -117,8 +118,7 @@ int DaysInMonth(int year, int month) {
 
 TDateTime EncodeDate(int year, int month, int day) {
     return static_cast<double>(
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-        EpochShift);
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + EpochShift);
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
@@ -221,17 +221,39 @@ std::string FormatTimeOfDay(std::string_view format, TDateTime moment) {
         }
         const char directive = format[++i];
         switch (directive) {
-        case 'H': text += hh; break;
-        case 'I': text += TwoDigits(hour12); break;
-        case 'k': text += spacePadded(parts->Hour); break;
-        case 'l': text += spacePadded(hour12); break;
-        case 'M': text += mm; break;
-        case 'S': text += ss; break;
-        case 'p': text += ampm; break;
-        case 'T': text += hh + ":" + mm + ":" + ss; break;
-        case 'R': text += hh + ":" + mm; break;
-        case 'r': text += TwoDigits(hour12) + ":" + mm + ":" + ss + " " + ampm; break;
-        case '%': text += '%'; break;
+        case 'H':
+            text += hh;
+            break;
+        case 'I':
+            text += TwoDigits(hour12);
+            break;
+        case 'k':
+            text += spacePadded(parts->Hour);
+            break;
+        case 'l':
+            text += spacePadded(hour12);
+            break;
+        case 'M':
+            text += mm;
+            break;
+        case 'S':
+            text += ss;
+            break;
+        case 'p':
+            text += ampm;
+            break;
+        case 'T':
+            text += hh + ":" + mm + ":" + ss;
+            break;
+        case 'R':
+            text += hh + ":" + mm;
+            break;
+        case 'r':
+            text += TwoDigits(hour12) + ":" + mm + ":" + ss + " " + ampm;
+            break;
+        case '%':
+            text += '%';
+            break;
         default:
             text += '%';
             text += directive;

@@ -49,8 +49,9 @@ TDateTime EncodeTime(int hour, int minute, int second = 0, int millisecond = 0);
 // Units of DateDiff.
 enum class TDateUnit : std::uint8_t { Years, Months, Weeks, Days, Hours, Minutes, Seconds };
 
-// Whole units from a to b (the span rounded to the millisecond), or -1 when b < a, the unit is unknown, a moment does not decode, or
-// the count does not fit 32 bits. Months ignore the day of the month: 31 Jan to 1 Feb is 1.
+// Whole units from a to b (the span rounded to the millisecond), or -1 when b < a, the unit is
+// unknown, a moment does not decode, or the count does not fit 32 bits. Months ignore the day of
+// the month: 31 Jan to 1 Feb is 1.
 std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b);
 
 // A moment as text. Order 0 "05-03-2001", 1 "05-Mar-2001", 2 "2001-Mar-05" (with separator

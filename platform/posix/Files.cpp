@@ -12,9 +12,13 @@ namespace tarvok::platform {
 
 namespace {
 
-std::string ErrorText(int error) { return std::system_category().message(error); }
+std::string ErrorText(int error) {
+    return std::system_category().message(error);
+}
 
-[[noreturn]] void ThrowErrno(const std::string& path) { throw TIoError(path, ErrorText(errno)); }
+[[noreturn]] void ThrowErrno(const std::string& path) {
+    throw TIoError(path, ErrorText(errno));
+}
 
 // Closes a descriptor on every path out of a function.
 class TFd {
@@ -75,8 +79,8 @@ void WriteAll(int fd, std::string_view content, const std::string& path) {
 std::pair<int, std::string> CreateTemporaryBeside(const std::string& path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temporary = path + ".tmp-" + RandomSuffix();
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0664);
+        int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
         if (fd >= 0) {
             return {fd, temporary};
         }
@@ -102,7 +106,8 @@ void ShareWithDirectoryGroup(int fd, const std::string& path) {
 } // namespace
 
 TIoError::TIoError(std::string path, std::string reason)
-    : std::runtime_error(path + ": " + reason), path_(std::move(path)), reason_(std::move(reason)) {}
+    : std::runtime_error(path + ": " + reason), path_(std::move(path)), reason_(std::move(reason)) {
+}
 
 bool FileExists(const std::string& path) {
     struct stat info {};

@@ -35,9 +35,9 @@ TEST(DescribeSchedule, UndefinedSchedule) {
 }
 
 TEST(DescribeSchedule, DailyOnceNeverEnding) {
-    EXPECT_THAT(Describe(Daily()),
-                ElementsAre("The task runs every day.", "The event will be triggered once at 08:30:00.",
-                            "This task starts on 05-Mar-2001 and never ends."));
+    EXPECT_THAT(Describe(Daily()), ElementsAre("The task runs every day.",
+                                               "The event will be triggered once at 08:30:00.",
+                                               "This task starts on 05-Mar-2001 and never ends."));
     EXPECT_EQ(Describe(Daily(), "%r")[1], "The event will be triggered once at 08:30:00 AM.");
 }
 
@@ -55,37 +55,32 @@ TEST(DescribeSchedule, FrequencyLines) {
     const Row rows[] = {
         {"every 3 days", with([](TScheDef& s) { s.DailyEvery = 3; }),
          "The task runs every 3 day(s)."},
-        {"weekly on Wednesday",
-         with([](TScheDef& s) {
+        {"weekly on Wednesday", with([](TScheDef& s) {
              s.Frequency = TFrequency::Weekly;
              s.WeeklyEvery = 1;
              s.WeekDays = 1 << 2;
          }),
          "The task runs every week on Wednesday. "},
-        {"every 2 weeks Monday and Friday",
-         with([](TScheDef& s) {
+        {"every 2 weeks Monday and Friday", with([](TScheDef& s) {
              s.Frequency = TFrequency::Weekly;
              s.WeeklyEvery = 2;
              s.WeekDays = (1 << 0) | (1 << 4);
          }),
          "The task runs every 2 week(s) on Monday, Friday. "},
-        {"weekly without a day",
-         with([](TScheDef& s) {
+        {"weekly without a day", with([](TScheDef& s) {
              s.Frequency = TFrequency::Weekly;
              s.WeeklyEvery = 1;
              s.WeekDays = 0x80;
          }),
          "The task runs every week on no day. "},
-        {"every day of the week",
-         with([](TScheDef& s) {
+        {"every day of the week", with([](TScheDef& s) {
              s.Frequency = TFrequency::Weekly;
              s.WeeklyEvery = 1;
              s.WeekDays = 0x7f;
          }),
          "The task runs every week on Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, "
          "Sunday. "},
-        {"last Friday",
-         with([](TScheDef& s) {
+        {"last Friday", with([](TScheDef& s) {
              s.Frequency = TFrequency::Monthly;
              s.ByWeekDay = true;
              s.Occurrence = 4;
@@ -93,8 +88,7 @@ TEST(DescribeSchedule, FrequencyLines) {
              s.OccMonthlyEvery = 1;
          }),
          "The task runs on the last Friday of every 1 month(s)."},
-        {"unknown ordinal and day",
-         with([](TScheDef& s) {
+        {"unknown ordinal and day", with([](TScheDef& s) {
              s.Frequency = TFrequency::Monthly;
              s.ByWeekDay = true;
              s.Occurrence = 9;
@@ -102,15 +96,13 @@ TEST(DescribeSchedule, FrequencyLines) {
              s.OccMonthlyEvery = 2;
          }),
          "The task runs on the ? ? of every 2 month(s)."},
-        {"day 15 of every month",
-         with([](TScheDef& s) {
+        {"day 15 of every month", with([](TScheDef& s) {
              s.Frequency = TFrequency::Monthly;
              s.MonthDay = 15;
              s.MonthlyEvery = 1;
          }),
          "The task runs day 15 of every month."},
-        {"day 15 of every 3 months",
-         with([](TScheDef& s) {
+        {"day 15 of every 3 months", with([](TScheDef& s) {
              s.Frequency = TFrequency::Monthly;
              s.MonthDay = 15;
              s.MonthlyEvery = 3;

@@ -39,9 +39,8 @@ struct Case {
 
 void ExpectCases(const TScheDef& s, std::initializer_list<Case> cases) {
     for (const Case& c : cases) {
-        EXPECT_EQ(IsDue(s, c.moment), c.due) << c.what << " ("
-                                             << DateTimeText(1, '-', ':', c.moment, " ", true)
-                                             << ")";
+        EXPECT_EQ(IsDue(s, c.moment), c.due)
+            << c.what << " (" << DateTimeText(1, '-', ':', c.moment, " ", true) << ")";
     }
 }
 
