@@ -24,4 +24,7 @@ TLocalTime LocalNow();
 // The user's long time format as strftime directives; "%H:%M:%S" in the C locale.
 std::string LongTimeFormat();
 
+// Blocks the calling thread for at least the given time; 0 or less returns at once.
+void SleepFor(int milliseconds);
+
 } // namespace tarvok::platform

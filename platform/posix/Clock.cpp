@@ -1,9 +1,11 @@
 #include "platform/Clock.h"
 
+#include <chrono>
 #include <clocale>
 #include <ctime>
 #include <langinfo.h>
 #include <mutex>
+#include <thread>
 
 namespace tarvok::platform {
 
@@ -27,6 +29,12 @@ std::string LongTimeFormat() {
     std::call_once(once, [] { std::setlocale(LC_TIME, ""); });
     const char* format = nl_langinfo(T_FMT);
     return (format != nullptr && *format != '\0') ? format : "%H:%M:%S";
+}
+
+void SleepFor(int milliseconds) {
+    if (milliseconds > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
 }
 
 } // namespace tarvok::platform

@@ -1,0 +1,219 @@
+#include "shared/SysLog.h"
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+
+#include <exception>
+#include <utility>
+
+namespace tarvok {
+
+namespace {
+
+// A control character in a message could end the line early or forge a line of its own.
+std::string Printable(std::string_view message) {
+    std::string text(message);
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
+// The lines as the file holds them, built as one buffer so a rewrite is a single write.
+std::string JoinLogLines(const std::deque<std::string>& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines) {
+        size += line.size() + 2;
+    }
+    std::string content;
+    content.reserve(size);
+    for (const std::string& line : lines) {
+        content += line;
+        content += "\r\n";
+    }
+    return content;
+}
+
+bool NothingAt(const std::string& path) {
+    return !platform::FileExists(path) && !platform::DirectoryExists(path);
+}
+
+} // namespace
+
+std::string FormatLogText(std::string_view format, std::initializer_list<TLogArg> args) {
+    std::string text;
+    text.reserve(format.size());
+    auto next = args.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        const char directive = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (c == '%' && directive == '%') {
+            text += '%';
+            ++i;
+        } else if (c == '%' && (directive == 's' || directive == 'd') && next != args.end()) {
+            text += next->Text();
+            ++next;
+            ++i;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::deque<std::string> SplitLogLines(std::string_view content) {
+    std::deque<std::string> lines;
+    while (!content.empty()) {
+        const std::size_t end = content.find('\n');
+        std::string_view line = content.substr(0, end);
+        if (!line.empty() && line.back() == '\r' && end != std::string_view::npos) {
+            line.remove_suffix(1);
+        }
+        lines.emplace_back(line);
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+    }
+    return lines;
+}
+
+TSysLogger::TSysLogger(std::string fileName, const TClock& clock, TRetryWait retryWait)
+    : FileName(std::move(fileName)), clock_(clock), retryWait_(std::move(retryWait)) {
+    if (!retryWait_) {
+        retryWait_ = platform::SleepFor;
+    }
+    if (auto loaded = TryLoad()) {
+        Lines = std::move(*loaded);
+    }
+}
+
+void TSysLogger::Add(std::string_view message) {
+    if (Suppressed) {
+        return;
+    }
+    LastLine = TimeStamp() + " : " + Printable(message);
+    Lines.push_back(LastLine);
+    if (Display != nullptr) {
+        Display->Append(LastLine);
+        Display->SelectLastThenNone();
+    }
+    if (LimitLines) {
+        TrimToLimit();
+    }
+    if (WriteFile) {
+        SaveLines();
+    }
+    if (OnLineAdded) {
+        OnLineAdded();
+    }
+}
+
+void TSysLogger::Reload() {
+    Lines.clear();
+    for (int attempt = 1; attempt <= ReloadAttempts; ++attempt) {
+        if (auto loaded = TryLoad()) {
+            Lines = std::move(*loaded);
+            break;
+        }
+        if (attempt < ReloadAttempts) {
+            retryWait_(ReloadRetryMs);
+        }
+    }
+    RefillDisplay();
+}
+
+void TSysLogger::Truncate(int keep) {
+    std::exception_ptr failure;
+    try {
+        if (keep < 1) {
+            platform::RemoveFile(FileName);
+        } else {
+            KeepLastLines(static_cast<std::size_t>(keep));
+        }
+    } catch (const platform::TIoError&) {
+        failure = std::current_exception();
+    }
+    Reload();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+std::string TSysLogger::TimeStamp() const {
+    return NamedMonth ? DateTimeText(1, '-', ':', clock_.Now(), " - ", true)
+                      : DateTimeText(0, '/', ':', clock_.Now(), " - ", true);
+}
+
+void TSysLogger::TrimToLimit() {
+    const std::size_t limit = MaxLines > 0 ? static_cast<std::size_t>(MaxLines) : 0;
+    if (Lines.size() > limit) {
+        Lines.erase(Lines.begin(),
+                    Lines.begin() + static_cast<std::ptrdiff_t>(Lines.size() - limit));
+    }
+    if (Display != nullptr) {
+        // Counted once: a display that fails to shrink cannot hold the logger in a loop.
+        const std::size_t count = Display->Count();
+        for (std::size_t excess = count > limit ? count - limit : 0; excess > 0; --excess) {
+            Display->DeleteFirst();
+        }
+        Display->SelectLastThenNone();
+    }
+}
+
+void TSysLogger::RefillDisplay() {
+    if (Display == nullptr) {
+        return;
+    }
+    Display->Clear();
+    for (const std::string& line : Lines) {
+        Display->Append(line);
+    }
+    Display->SelectLastThenNone();
+}
+
+void TSysLogger::SaveLines() {
+    try {
+        WriteLines(Lines);
+    } catch (const platform::TIoError&) {
+        // Logging is background work: the lines stay in memory and the next successful rewrite
+        // writes them all.
+    }
+}
+
+void TSysLogger::WriteLines(const std::deque<std::string>& lines) const {
+    platform::ReplaceFile(FileName, JoinLogLines(lines));
+}
+
+std::deque<std::string> TSysLogger::ReadLines() const {
+    try {
+        return SplitLogLines(platform::ReadFile(FileName));
+    } catch (const platform::TIoError&) {
+        if (NothingAt(FileName)) {
+            return {};
+        }
+        throw;
+    }
+}
+
+std::optional<std::deque<std::string>> TSysLogger::TryLoad() const {
+    try {
+        return ReadLines();
+    } catch (const platform::TIoError&) {
+        return std::nullopt;
+    }
+}
+
+void TSysLogger::KeepLastLines(std::size_t keep) {
+    if (NothingAt(FileName)) {
+        return;
+    }
+    std::deque<std::string> lines = ReadLines();
+    if (lines.size() > keep) {
+        lines.erase(lines.begin(),
+                    lines.begin() + static_cast<std::ptrdiff_t>(lines.size() - keep));
+    }
+    WriteLines(lines);
+}
+
+} // namespace tarvok
