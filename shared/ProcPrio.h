@@ -1,0 +1,32 @@
+// The names of the process priority codes a task stores, and the order in which the task
+// editor lists them: "Real Time" comes first although its code is 1.
+//
+//   PriorityName(1);          // "Realtime"
+//   PriorityItems()[0];       // "Real Time"
+//   PriorityFromPosition(0);  // 1
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+// The code of a new task and of anything the editor cannot place.
+constexpr std::uint8_t NormalPriority = 2;
+
+// "High", "Realtime", "Normal" or "Low"; "" for any other code.
+std::string PriorityName(int code);
+
+// The editor's list items, in list order.
+std::vector<std::string> PriorityItems();
+
+// The code of a list position; Normal for a position outside the list.
+std::uint8_t PriorityFromPosition(int position);
+
+// The list position of a code; none for a code without a name, so the editor keeps its
+// selection.
+std::optional<int> PositionOfPriority(int code);
+
+} // namespace tarvok

@@ -1,0 +1,46 @@
+#include "shared/ProcPrio.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvok {
+namespace {
+
+TEST(ProcPrio, EveryCodeMapsToItsNameItemAndPositionAndBack) {
+    struct Row {
+        int code;
+        const char* name;
+        const char* item;
+        int position;
+    };
+    const Row rows[] = {
+        {0, "High", "High", 1},
+        {1, "Realtime", "Real Time", 0},
+        {2, "Normal", "Normal", 2},
+        {3, "Low", "Low", 3},
+    };
+    const std::vector<std::string> items = PriorityItems();
+    ASSERT_EQ(items.size(), std::size(rows));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        EXPECT_EQ(PriorityName(row.code), row.name);
+        EXPECT_EQ(PositionOfPriority(row.code), row.position);
+        EXPECT_EQ(PriorityFromPosition(row.position), row.code);
+        EXPECT_EQ(items[static_cast<std::size_t>(row.position)], row.item);
+    }
+}
+
+TEST(ProcPrio, UnknownCodesHaveNoNameAndUnknownPositionsMeanNormal) {
+    for (int code : {-1, 4, 255, 256}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(PriorityName(code), "");
+        EXPECT_EQ(PositionOfPriority(code), std::nullopt);
+    }
+    for (int position : {-1, 4, 1000}) {
+        SCOPED_TRACE(position);
+        EXPECT_EQ(PriorityFromPosition(position), NormalPriority);
+    }
+    EXPECT_EQ(PriorityName(NormalPriority), "Normal");
+}
+
+} // namespace
+} // namespace tarvok
