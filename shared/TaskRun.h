@@ -1,0 +1,123 @@
+// Running one task: the process table of blocking runs and the decision routine both schedulers
+// share.
+//
+// RunTask checks a task, refuses a blocking task whose previous run is still alive, validates
+// the command and working directory, starts the process and records a blocking run's process
+// id. How each outcome is told (a log line, a message to the peer, a box on screen) is the
+// caller's: it passes a TRunTaskHost.
+//
+//   TLoggingRunHost host(logger, sendTsOrTf);    // logs lines, tells the peer
+//   RunTask(task, table, host, SystemProcesses());
+#pragma once
+
+#include "shared/SysLog.h"
+#include "shared/TaskDef.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok {
+
+// A process id is 0 when none is known.
+inline constexpr std::uint32_t StillActive = 259;
+
+struct TTaskRunEntry {
+    std::string TaskName; // copied when the entry was made; used in "finished" lines
+    std::int32_t TaskId = 0;
+    std::uint32_t ProcessId = 0; // the running blocking run, 0 = none known
+
+    friend bool operator==(const TTaskRunEntry&, const TTaskRunEntry&) = default;
+};
+
+// The run state of a scheduler's tasks, one entry per task in task-list order.
+class TProcessTable {
+public:
+    // Forgets every process id: one entry per task, ProcessId 0.
+    void Rebuild(const TTaskList& tasks);
+    void Append(const TTaskDef& task);
+    // The first entry with the id, or nullptr; valid until the table changes.
+    TTaskRunEntry* Find(std::int32_t taskId);
+    // Removes the first entry with the id, if any.
+    void Remove(std::int32_t taskId);
+
+    bool Empty() const { return entries_.empty(); }
+    std::size_t Count() const { return entries_.size(); }
+    std::vector<TTaskRunEntry>& Entries() { return entries_; }
+    const std::vector<TTaskRunEntry>& Entries() const { return entries_; }
+
+private:
+    std::vector<TTaskRunEntry> entries_;
+};
+
+// Starting and following processes; the real one is SystemProcesses(), tests pass their own.
+class TProcessControl {
+public:
+    virtual ~TProcessControl() = default;
+    // The new process id, 0 when it could not be started.
+    virtual std::uint32_t Launch(const TTaskDef& task) = 0;
+    // StillActive while the process runs; otherwise its exit code when known, else 0.
+    virtual std::uint32_t ExitCode(std::uint32_t processId) = 0;
+    virtual bool FileExists(const std::string& path) = 0;
+    virtual bool DirectoryExists(const std::string& path) = 0;
+};
+
+TProcessControl& SystemProcesses();
+
+// What happened to a run; each has one fixed text (RunEventText).
+enum class TRunEvent {
+    StillActive,
+    Finished,
+    InvalidCommand,
+    InvalidWorkDir,
+    BlockingStarted,
+    Started,
+    BlockingFailed,
+    Failed,
+};
+
+// The event's line for a task, e.g. Task "Backup" [3] started.
+std::string RunEventText(TRunEvent event, const std::string& taskName, std::int32_t taskId);
+
+// What differs between the schedulers. The service logs every event and sends "TS"/"TF"; the
+// manager shows boxes when the user asked for the run, marks its tree, and hands the run to
+// the service when one is connected.
+class TRunTaskHost {
+public:
+    virtual ~TRunTaskHost() = default;
+    // Every event of a run, in order; processId is the run's (started, finished) or 0.
+    virtual void Report(TRunEvent event, const std::string& taskName, std::int32_t taskId,
+                        std::uint32_t processId) = 0;
+    // Asked once the blocking check has passed; false stops the run.
+    virtual bool ConfirmRun(const TTaskDef&) { return true; }
+    // Asked once the task has passed its checks; true when someone else starts it.
+    virtual bool HandOver(const TTaskDef&) { return false; }
+};
+
+// The background flavour: every event becomes a log line, and a blocking run's start and end
+// are passed on (the service sends "TS"/"TF", the manager marks its tree).
+class TLoggingRunHost : public TRunTaskHost {
+public:
+    using TBlockingChange =
+        std::function<void(bool running, std::int32_t taskId, std::uint32_t processId)>;
+
+    TLoggingRunHost(TSysLogger& log, TBlockingChange onBlockingChange);
+    void Report(TRunEvent event, const std::string& taskName, std::int32_t taskId,
+                std::uint32_t processId) override;
+
+private:
+    TSysLogger& log_;
+    TBlockingChange onBlockingChange_;
+};
+
+// Runs the task once, as the minute tick or a request asks. A task missing from the table gets
+// an entry at its end, so a blocking run started now is still followed.
+void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
+             TProcessControl& processes);
+
+// Reports and clears every blocking run of the table whose process has ended.
+void SweepFinished(TProcessTable& table, TRunTaskHost& host, TProcessControl& processes);
+
+} // namespace tarvok

@@ -1,0 +1,240 @@
+#include "shared/TaskRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <set>
+
+namespace tarvok {
+namespace {
+
+using testing::ElementsAre;
+
+// Processes as the test says: which ids run, which files and directories exist, what starts.
+class TFakeProcesses final : public TProcessControl {
+public:
+    std::set<std::uint32_t> Running;
+    std::set<std::string> Files = {"/bin/job"};
+    std::set<std::string> Directories = {"/work"};
+    std::uint32_t NextId = 1000; // 0: the launch fails
+    std::vector<std::string> Launched;
+
+    std::uint32_t Launch(const TTaskDef& task) override {
+        Launched.push_back(task.Name);
+        if (NextId != 0) {
+            Running.insert(NextId);
+        }
+        return NextId;
+    }
+    std::uint32_t ExitCode(std::uint32_t processId) override {
+        return Running.count(processId) ? StillActive : 0;
+    }
+    bool FileExists(const std::string& path) override { return Files.count(path) != 0; }
+    bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }
+};
+
+// Records what the host is told, as "event name id pid".
+class TRecordingHost : public TRunTaskHost {
+public:
+    std::vector<std::string> Events;
+    bool Confirm = true;
+    bool TakeOver = false;
+
+    void Report(TRunEvent event, const std::string& taskName, std::int32_t taskId,
+                std::uint32_t processId) override {
+        Events.push_back(RunEventText(event, taskName, taskId) + " pid " +
+                         std::to_string(processId));
+    }
+    bool ConfirmRun(const TTaskDef& task) override {
+        Events.push_back("confirm " + task.Name);
+        return Confirm;
+    }
+    bool HandOver(const TTaskDef& task) override {
+        if (TakeOver) {
+            Events.push_back("handed over " + task.Name);
+        }
+        return TakeOver;
+    }
+};
+
+TTaskDef Task(std::int32_t id, const std::string& name, bool blocking) {
+    TTaskDef task = TTaskDef::New();
+    task.Id = id;
+    task.Name = name;
+    task.Command = "/bin/job";
+    task.Blocking = blocking;
+    return task;
+}
+
+class RunTaskTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TTaskList list;
+        for (TTaskDef task : {Task(1, "Backup", true), Task(2, "Mail", false)}) {
+            list.AddTask(task, false);
+        }
+        table.Rebuild(list);
+    }
+
+    TProcessTable table;
+    TFakeProcesses processes;
+    TRecordingHost host;
+};
+
+TEST_F(RunTaskTest, OutcomeTable) {
+    struct Row {
+        bool blocking;
+        std::uint32_t launchedId;
+        std::string line;
+        std::uint32_t recordedId;
+    };
+    const Row rows[] = {
+        {true, 1000, "Blocking task \"Backup\" [1] started. pid 1000", 1000},
+        {false, 1000, "Task \"Backup\" [1] started. pid 1000", 0},
+        {true, 0, "Blocking task \"Backup\" [1] failed to start. pid 0", 0},
+        {false, 0, "Task \"Backup\" [1] failed to start. pid 0", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        SetUp();
+        host.Events.clear();
+        processes.Running.clear();
+        processes.NextId = row.launchedId;
+        RunTask(Task(1, "Backup", row.blocking), table, host, processes);
+        EXPECT_THAT(host.Events, ElementsAre("confirm Backup", row.line));
+        EXPECT_EQ(table.Find(1)->ProcessId, row.recordedId);
+    }
+}
+
+TEST_F(RunTaskTest, BlockingTaskStillActiveHoldsOnlyItself) {
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    processes.NextId = 1001;
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(2, "Mail", false), table, host, processes);
+    EXPECT_THAT(host.Events,
+                ElementsAre("confirm Backup", "Blocking task \"Backup\" [1] started. pid 1000",
+                            "Blocking task \"Backup\" [1] is still active. pid 1000",
+                            "confirm Mail", "Task \"Mail\" [2] started. pid 1001"));
+    EXPECT_EQ(table.Find(1)->ProcessId, 1000u);
+    EXPECT_EQ(processes.Launched, (std::vector<std::string>{"Backup", "Mail"}));
+}
+
+TEST_F(RunTaskTest, EndedRunIsReportedFinishedBeforeTheNextStart) {
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    processes.Running.clear(); // the run ended, and no sweep has seen it yet
+    processes.NextId = 1001;
+    host.Events.clear();
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    EXPECT_THAT(host.Events, ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000",
+                                         "confirm Backup",
+                                         "Blocking task \"Backup\" [1] started. pid 1001"));
+    EXPECT_EQ(table.Find(1)->ProcessId, 1001u);
+}
+
+TEST_F(RunTaskTest, RefusedCommandAndWorkingDirectory) {
+    struct Row {
+        std::string command;
+        std::string workDir;
+        std::string line;
+    };
+    const Row rows[] = {
+        {"", "", "Invalid command in task \"Backup\" [1]. pid 0"},
+        {"/bin/missing", "", "Invalid command in task \"Backup\" [1]. pid 0"},
+        {"/work", "", "Invalid command in task \"Backup\" [1]. pid 0"},
+        {"/bin/job", "/missing", "Invalid working directory in task \"Backup\" [1]. pid 0"},
+        {"/bin/job", "/bin/job", "Invalid working directory in task \"Backup\" [1]. pid 0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command + " in " + row.workDir);
+        host.Events.clear();
+        TTaskDef task = Task(1, "Backup", true);
+        task.Command = row.command;
+        task.WorkDir = row.workDir;
+        RunTask(task, table, host, processes);
+        EXPECT_THAT(host.Events, ElementsAre("confirm Backup", row.line));
+        EXPECT_TRUE(processes.Launched.empty());
+        EXPECT_EQ(table.Find(1)->ProcessId, 0u);
+    }
+}
+
+TEST_F(RunTaskTest, UnknownTaskIsRefusedWithItsEmptyName) {
+    RunTask(TTaskDef{}, table, host, processes);
+    EXPECT_THAT(host.Events, ElementsAre("confirm ", "Invalid command in task \"\" [0]. pid 0"));
+}
+
+TEST_F(RunTaskTest, ManagerFlavourDeclinesOrHandsOver) {
+    host.Confirm = false;
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    EXPECT_THAT(host.Events, ElementsAre("confirm Backup"));
+
+    host.Events.clear();
+    host.Confirm = true;
+    host.TakeOver = true;
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    EXPECT_THAT(host.Events, ElementsAre("confirm Backup", "handed over Backup"));
+    EXPECT_TRUE(processes.Launched.empty());
+}
+
+TEST_F(RunTaskTest, TaskWithoutEntryGetsOneAndIsFollowed) {
+    RunTask(Task(7, "Late", true), table, host, processes);
+    ASSERT_NE(table.Find(7), nullptr);
+    EXPECT_EQ(table.Find(7)->ProcessId, 1000u);
+    EXPECT_EQ(table.Entries().back().TaskName, "Late");
+}
+
+TEST_F(RunTaskTest, SweepReportsEachEndedRunOnce) {
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    host.Events.clear();
+    SweepFinished(table, host, processes);
+    EXPECT_TRUE(host.Events.empty());
+    processes.Running.clear();
+    SweepFinished(table, host, processes);
+    SweepFinished(table, host, processes);
+    EXPECT_THAT(host.Events, ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000"));
+    EXPECT_EQ(table.Find(1)->ProcessId, 0u);
+}
+
+TEST(LoggingRunHost, LogsEveryEventAndPassesOnBlockingChanges) {
+    const std::string path = testing::TempDir() + "tarvok-runhost.log";
+    std::remove(path.c_str());
+    TFixedClock clock(EncodeDate(2026, 12, 6) + EncodeTime(19, 16, 20));
+    TSysLogger log(path, clock);
+    log.NamedMonth = true;
+    std::vector<std::string> changes;
+    TLoggingRunHost host(log, [&](bool running, std::int32_t taskId, std::uint32_t processId) {
+        changes.push_back((running ? "TS " : "TF ") + std::to_string(taskId) + " " +
+                          std::to_string(processId));
+    });
+    TProcessTable table;
+    TFakeProcesses processes;
+    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(2, "Mail", false), table, host, processes);
+    processes.Running.clear();
+    SweepFinished(table, host, processes);
+    EXPECT_THAT(log.Lines,
+                ElementsAre("06-Dec-2026 - 19:16:20 : Blocking task \"Backup\" [1] started.",
+                            "06-Dec-2026 - 19:16:20 : Task \"Mail\" [2] started.",
+                            "06-Dec-2026 - 19:16:20 : Blocking task \"Backup\" [1] finished."));
+    EXPECT_THAT(changes, ElementsAre("TS 1 1000", "TF 1 1000"));
+    std::remove(path.c_str());
+}
+
+TEST(ProcessTable, RebuildFindRemove) {
+    TTaskList list;
+    for (TTaskDef task : {Task(5, "A", true), Task(5, "B", false), Task(6, "C", false)}) {
+        list.AddTask(task, false);
+    }
+    TProcessTable table;
+    table.Rebuild(list);
+    table.Find(5)->ProcessId = 42;
+    EXPECT_EQ(table.Find(5)->TaskName, "A") << "first match";
+    table.Remove(5);
+    EXPECT_EQ(table.Find(5)->TaskName, "B");
+    EXPECT_EQ(table.Find(5)->ProcessId, 0u);
+    EXPECT_EQ(table.Find(99), nullptr);
+    table.Rebuild(list);
+    EXPECT_EQ(table.Count(), 3u);
+}
+
+} // namespace
+} // namespace tarvok
