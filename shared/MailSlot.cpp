@@ -15,9 +15,10 @@ namespace {
 using namespace std::chrono_literals;
 
 // How long a send may wait for room in a receiver's queue. A running owner's reader thread makes
-// room within microseconds; a queue that stays full this long belongs to a program that is
-// stopped or starved, and waiting longer would only stall the sender too.
-constexpr auto SendPatience = 200ms;
+// room within microseconds, but on a machine with more work than cores it can wait 100 ms for a
+// core; a queue that stays full for five times that belongs to a program that is stopped, and
+// waiting longer would only stall the sender too.
+constexpr auto SendPatience = 500ms;
 
 // Datagrams taken off the system in one go, so that a flood cannot hold the queue's lock long.
 constexpr std::size_t CollectBatch = 64;

@@ -51,8 +51,8 @@ public:
     bool CreationFailed() const { return !datagrams_.Bound(); }
     const std::string& Path() const { return path_; }
 
-    // The oldest waiting message, or an empty text when none waits; never waits itself. A
-    // message whose send has returned true is already visible here.
+    // The oldest waiting message, or an empty text when none waits; never waits itself. Every
+    // message whose send has returned true is seen here, after the older ones.
     std::string ReadMessage();
 
 private:
