@@ -126,6 +126,19 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
     return static_cast<double>(ms) / static_cast<double>(MsPerDay);
 }
 
+TDateTime StartOfNextMinute(TDateTime moment) {
+    const auto parts = DecodeDateTime(moment);
+    if (!parts) {
+        return moment;
+    }
+    const int minuteOfDay = parts->Hour * 60 + parts->Minute + 1;
+    const TDateTime day = EncodeDate(parts->Year, parts->Month, parts->Day);
+    if (minuteOfDay == 24 * 60) {
+        return day + 1 + EncodeTime(0, 0);
+    }
+    return day + EncodeTime(minuteOfDay / 60, minuteOfDay % 60);
+}
+
 std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b) {
     if (std::isnan(a) || std::isnan(b) || b < a) {
         return -1;

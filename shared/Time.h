@@ -46,6 +46,11 @@ int DaysInMonth(int year, int month);
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second = 0, int millisecond = 0);
 
+// The whole minute after the moment's minute: 10:15:40 gives 10:16:00, 23:59:59 the next day's
+// 00:00. Built exactly as a clock reading of that minute is, so the two compare equal. The
+// moment must decode.
+TDateTime StartOfNextMinute(TDateTime moment);
+
 // Units of DateDiff.
 enum class TDateUnit : std::uint8_t { Years, Months, Weeks, Days, Hours, Minutes, Seconds };
 

@@ -106,6 +106,27 @@ TEST(Time, DateDiffByUnit) {
     }
 }
 
+TEST(Time, StartOfNextMinuteEqualsTheClockReadingOfThatMinute) {
+    struct Row {
+        double now;
+        double expected;
+    };
+    const Row rows[] = {
+        {EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 40),
+         EncodeDate(2026, 12, 8) + EncodeTime(10, 16)},
+        {EncodeDate(2026, 12, 8) + EncodeTime(10, 15),
+         EncodeDate(2026, 12, 8) + EncodeTime(10, 16)},
+        {EncodeDate(2026, 12, 8) + EncodeTime(10, 59, 59, 999),
+         EncodeDate(2026, 12, 8) + EncodeTime(11, 0)},
+        {EncodeDate(2026, 12, 31) + EncodeTime(23, 59, 30),
+         EncodeDate(2027, 1, 1) + EncodeTime(0, 0)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(DateTimeText(1, '-', ':', r.now, " ", true));
+        EXPECT_EQ(StartOfNextMinute(r.now), r.expected); // exact: a pass at :00.000 must count
+    }
+}
+
 TEST(Time, DateTimeTextForEachCallerAndOrder) {
     const double moment = EncodeDate(2001, 3, 5) + EncodeTime(14, 5, 0);
     EXPECT_EQ(DateTimeText(1, '-', ':', moment, " ", false), "05-Mar-2001");

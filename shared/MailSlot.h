@@ -1,0 +1,149 @@
+// Mail slots: one-way queues of short text messages between the programs.
+//
+// A program owns its receiving slot by name; anyone may send to a name. Names match whatever
+// their letter case. A message sent while nobody owns the name is lost, and so is the queue of
+// a slot when its owner ends. One sender's messages arrive in the order sent.
+//
+//     TMailSlot slot("TarvokClient");
+//     for (std::string message = slot.ReadMessage(); !message.empty();
+//          message = slot.ReadMessage()) ...
+//     SendSlotFmt("TarvokService", "%s %d", "TN", id);
+#pragma once
+
+#include "platform/DatagramSlot.h"
+
+#include <atomic>
+#include <concepts>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <type_traits>
+
+namespace tarvok {
+
+// Every message of the protocol is far shorter; anything longer is not ours.
+inline constexpr std::size_t MaxSlotMessage = 64;
+// Messages a slot holds for a reader that has not come round yet; later ones are dropped.
+inline constexpr std::size_t SlotQueueLimit = 4096;
+
+// "\\.\mailslot\" and the name in lower case (ASCII letters only; other bytes as they are).
+std::string SlotPath(std::string_view name);
+
+// The owner's end. A thread of the slot's own keeps taking messages off the system as they
+// arrive, so senders are not held up by an owner that reads only now and then.
+//
+// Dropped on arrival, without a trace: messages longer than MaxSlotMessage, empty messages
+// (also those that are empty once cut at their first zero byte) and messages beyond
+// SlotQueueLimit. A zero byte ends a message.
+class TMailSlot {
+public:
+    explicit TMailSlot(std::string_view name);
+    ~TMailSlot();
+    TMailSlot(const TMailSlot&) = delete;
+    TMailSlot& operator=(const TMailSlot&) = delete;
+
+    // True when the slot could not be made, mostly because another owner has it. Such a slot
+    // stays usable and never has a message.
+    bool CreationFailed() const { return !datagrams_.Bound(); }
+    const std::string& Path() const { return path_; }
+
+    // The oldest waiting message, or an empty text when none waits; never waits itself. Every
+    // message whose send has returned true is seen here, after the older ones.
+    std::string ReadMessage();
+
+private:
+    void ReadUntilStopped();
+    // Moves waiting datagrams from the system into the queue; needs mutex_.
+    void Collect(std::size_t limit);
+
+    std::string path_;
+    platform::TDatagramSlot datagrams_;
+    std::mutex mutex_;
+    std::deque<std::string> queue_;
+    // Set when the endpoint itself fails; nothing more arrives then.
+    std::atomic<bool> broken_{false};
+    std::thread reader_;
+};
+
+// True when the message was handed to the slot's owner. False, with nothing sent, for an empty
+// message, one longer than MaxSlotMessage, a name nobody owns, or an owner whose queue stayed
+// full for a short while (its program is stopped or starved).
+bool SendSlotMessage(std::string_view name, std::string_view message);
+
+// True when some program owns the slot.
+bool SlotExists(std::string_view name);
+
+namespace slot_format {
+
+template <typename T>
+concept SlotInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char>;
+template <typename T>
+concept SlotText = std::convertible_to<const T&, std::string_view>;
+template <typename T>
+concept SlotArgument = SlotInteger<T> || SlotText<T>;
+
+// Declared only: reaching it while checking a format at compile time stops the build.
+void FormatDoesNotMatchArguments();
+
+// A format whose directives are checked against the argument types when it is compiled:
+// "%s" takes a text, "%d" an integer, "%%" is a percent sign; nothing else is accepted.
+template <typename... Args>
+class TFormat {
+public:
+    template <SlotText S>
+    consteval TFormat(const S& text) : text_(text) {
+        constexpr bool isText[] = {SlotText<Args>..., false};
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < text_.size(); ++i) {
+            if (text_[i] != '%') {
+                continue;
+            }
+            const char directive = i + 1 < text_.size() ? text_[++i] : '\0';
+            if (directive == '%') {
+                continue;
+            }
+            if ((directive != 's' && directive != 'd') || used == sizeof...(Args) ||
+                isText[used] != (directive == 's')) {
+                FormatDoesNotMatchArguments();
+            }
+            ++used;
+        }
+        if (used != sizeof...(Args)) {
+            FormatDoesNotMatchArguments();
+        }
+    }
+    std::string_view View() const { return text_; }
+
+private:
+    std::string_view text_;
+};
+
+template <typename T>
+std::string Piece(const T& value) {
+    if constexpr (SlotInteger<T>) {
+        return std::to_string(value);
+    } else {
+        return std::string(std::string_view(value));
+    }
+}
+
+// Replaces the directives of a checked format by the pieces, in order.
+std::string Substitute(std::string_view format, std::span<const std::string> pieces);
+
+} // namespace slot_format
+
+// Formats the message and sends it like SendSlotMessage. A format that does not fit the
+// arguments does not compile.
+template <slot_format::SlotArgument... Args>
+bool SendSlotFmt(std::string_view name, slot_format::TFormat<std::type_identity_t<Args>...> format,
+                 const Args&... args) {
+    const std::string pieces[] = {slot_format::Piece(args)..., std::string()};
+    return SendSlotMessage(
+        name, slot_format::Substitute(format.View(), std::span(pieces, sizeof...(Args))));
+}
+
+} // namespace tarvok
