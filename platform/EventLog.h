@@ -1,0 +1,80 @@
+// The system's event log: one entry per event, and the registration of a source's message table.
+//
+// An event carries a 32-bit id whose top two bits give its severity, the message text already
+// expanded with its insertion strings, the insertion strings themselves and a few raw bytes.
+// Writing an event never fails visibly: where no event log runs, the event is dropped.
+//
+//   TSystemEventLog log;
+//   log.Report({"TarvokService", TEventType::Information, 0x40000001,
+//               "The service started successfully.", {}, rawStatus});
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tarvok::platform {
+
+enum class TEventType : std::uint16_t { Error = 1, Warning = 2, Information = 4 };
+
+struct TEvent {
+    std::string Source;
+    TEventType Type = TEventType::Information;
+    std::uint32_t Id = 0;
+    std::string Text;                    // the message text with its insertion strings
+    std::vector<std::string> Insertions; // %1, %2, ... of the message text, in order
+    std::span<const std::uint8_t> RawData;
+};
+
+class TEventLog {
+public:
+    virtual ~TEventLog() = default;
+    virtual void Report(const TEvent& event) = 0;
+};
+
+// The machine's event log.
+class TSystemEventLog final : public TEventLog {
+public:
+    void Report(const TEvent& event) override;
+};
+
+// The 128-bit message id of an event: 32 lower-case hex digits, a fixed prefix followed by
+// the event id. EventMessageId(0x4000000A) == "9ccf814b89aa47f48205009d4000000a".
+std::string EventMessageId(std::uint32_t eventId);
+
+// One entry of a message table; %1 to %9 in the text stand for insertion strings.
+struct TEventMessage {
+    std::uint32_t Id = 0;
+    std::string Text;
+};
+
+// Registers an event source's message table with the event log, so that its events are
+// explained where they are read. The place and the step that makes the log take a changed
+// table are replaceable, so tests touch neither.
+class TEventRegistration {
+public:
+    struct TSettings {
+        std::string Directory;
+        std::function<void()> Refresh; // best effort: the table is in place without it
+    };
+    static TSettings SystemSettings();
+
+    explicit TEventRegistration(TSettings settings = SystemSettings());
+
+    // Where the source's table lives; shown to the installing user.
+    std::string Location(const std::string& source) const;
+    // 0 when the table can be written (the directory is created when missing), else the
+    // error number.
+    int Open() const;
+    // Raises TIoError; a failure leaves no table behind.
+    void Write(const std::string& source, const std::vector<TEventMessage>& table) const;
+    // A missing table is no error; others raise TIoError.
+    void Remove(const std::string& source) const;
+
+private:
+    TSettings settings_;
+};
+
+} // namespace tarvok::platform

@@ -1,0 +1,30 @@
+#include "service/PassTimer.h"
+
+namespace tarvok {
+
+TPassClock::time_point NextPassDue(TPassClock::time_point previous, TPassClock::duration interval,
+                                   TPassClock::time_point now) {
+    const auto elapsed = now - previous;
+    if (elapsed < interval) {
+        return previous + interval;
+    }
+    return previous + (elapsed / interval + 1) * interval;
+}
+
+void TIntervalPacer::Wait() {
+    std::unique_lock lock(mutex_);
+    const auto now = TPassClock::now();
+    due_ = started_ ? NextPassDue(due_, interval_, now) : now + interval_;
+    started_ = true;
+    wake_.wait_until(lock, due_, [&] { return interrupted_ || TPassClock::now() >= due_; });
+}
+
+void TIntervalPacer::Interrupt() {
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+    }
+    wake_.notify_all();
+}
+
+} // namespace tarvok

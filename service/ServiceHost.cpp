@@ -1,0 +1,188 @@
+#include "service/ServiceHost.h"
+
+#include "shared/RecordBytes.h"
+
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+namespace tarvok {
+
+namespace {
+
+using namespace platform::ServiceState;
+namespace Code = platform::ServiceControlCode;
+
+std::string SystemText(int error) {
+    return std::system_category().message(error);
+}
+
+} // namespace
+
+std::uint32_t SystemTickCount() {
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
+
+TStatusBytes StatusBytes(const platform::TServiceStatus& status) {
+    TStatusBytes bytes{};
+    const std::uint32_t fields[] = {status.ServiceType,
+                                    status.CurrentState,
+                                    status.ControlsAccepted,
+                                    status.ExitCode,
+                                    status.ServiceSpecificExitCode,
+                                    status.CheckPoint,
+                                    status.WaitHint};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        record::Put<std::uint32_t>(bytes, 4 * i, fields[i]);
+    }
+    return bytes;
+}
+
+TServiceHost::TServiceHost(TServiceHostParts parts) : parts_(std::move(parts)) {}
+
+platform::TServiceStatus TServiceHost::Status() const {
+    return {serviceType_,      currentState_, controlsAccepted_, exitCode_,
+            specificExitCode_, checkPoint_,   waitHint_};
+}
+
+void TServiceHost::ReportServiceEvent(TEventId id, const std::vector<std::string>& insertions) {
+    const TStatusBytes raw = StatusBytes(Status());
+    parts_.Events.Report({ServiceName, EventTypeOf(id), static_cast<std::uint32_t>(id),
+                          EventText(id, insertions), insertions, raw});
+}
+
+int TServiceHost::ReportStatus() {
+    return parts_.Control.SetStatus(Status());
+}
+
+void TServiceHost::ReportStatusOrLog() {
+    if (int error = ReportStatus(); error != 0) {
+        ReportServiceEvent(TEventId::StatusUpdateFailed, {SystemText(error)});
+    }
+}
+
+void TServiceHost::ServiceMain() {
+    if (int error = parts_.Control.RegisterHandler(
+            ServiceName, [this](std::uint32_t control) { ServiceHandler(control); });
+        error != 0) {
+        ReportServiceEvent(TEventId::RegisterHandlerFailed, {SystemText(error)});
+        return;
+    }
+
+    exitCode_ = specificExitCode_ = checkPoint_ = waitHint_ = 0;
+    serviceType_ = ServiceType;
+    controlsAccepted_ = AcceptStopPauseContinue;
+    currentState_ = StartPending;
+    if (int error = ReportStatus(); error != 0) {
+        ReportServiceEvent(TEventId::StatusUpdateFailed, {SystemText(error)});
+        return;
+    }
+
+    std::unique_ptr<TSchedulerThread> thread;
+    try {
+        thread = parts_.CreateThread();
+    } catch (const std::exception&) {
+        // The service cannot work without its thread: say so and stop cleanly.
+        ReportServiceEvent(TEventId::FailedToStart);
+        currentState_ = Stopped;
+        ReportStatusOrLog();
+        return;
+    }
+
+    // A stop that came while the thread was being created stays the state to report.
+    if (!stopRequested_) {
+        currentState_ = Running;
+    }
+    if (int error = ReportStatus(); error != 0) {
+        thread.reset();
+        ReportServiceEvent(TEventId::StatusUpdateFailed, {std::to_string(error)});
+        return;
+    }
+    ReportServiceEvent(TEventId::Started);
+
+    RunStatusLoop(*thread);
+
+    EndThread(thread);
+    ReportServiceEvent(TEventId::Ended);
+    currentState_ = Stopped;
+    ReportStatusOrLog();
+    parts_.SendToManager("SD");
+}
+
+void TServiceHost::RunStatusLoop(TSchedulerThread& thread) {
+    bool held = true; // created suspended: it has not run yet
+    bool firstResume = true;
+    std::string message; // kept from pass to pass: the pass that resumes after a pause says "SP"
+    while (!stopRequested_) {
+        const std::uint32_t state = currentState_;
+        if (state == Paused) {
+            if (!held) {
+                thread.Hold();
+                held = true;
+            }
+            message = "SP";
+        } else if (state == Running) {
+            if (held) {
+                thread.Resume();
+                held = false;
+                if (firstResume) {
+                    message = "SS";
+                    firstResume = false;
+                }
+            } else {
+                message = "SR";
+            }
+        }
+        if (!message.empty()) {
+            parts_.SendToManager(message);
+        }
+        parts_.Pacer.Wait();
+    }
+}
+
+void TServiceHost::EndThread(std::unique_ptr<TSchedulerThread>& thread) {
+    thread->Terminate();
+    thread->WaitFor();
+    thread.reset();
+}
+
+void TServiceHost::ServiceHandler(std::uint32_t control) {
+    switch (control) {
+    case Code::Stop:
+        currentState_ = StopPending;
+        exitCode_ = specificExitCode_ = checkPoint_ = 0;
+        waitHint_ = StopWaitHintMs;
+        break;
+    case Code::Pause:
+        // Once stopping, the service stays stopping; a second pause keeps the first one's start.
+        if (!stopRequested_ && currentState_ != Paused) {
+            pauseTick_ = parts_.TickCount();
+            currentState_ = Paused;
+            ReportServiceEvent(TEventId::Paused);
+        }
+        break;
+    case Code::Continue:
+        // Only a paused service resumes; any other continue would report a pause that never was.
+        if (!stopRequested_ && currentState_ == Paused) {
+            currentState_ = Running;
+            const std::uint32_t pausedMs = parts_.TickCount() - pauseTick_; // wraps like the tick
+            ReportServiceEvent(TEventId::Resumed, {std::to_string(pausedMs)});
+        }
+        break;
+    case Code::Interrogate:
+        controlsAccepted_ = AcceptStopPauseContinueShutdown;
+        break;
+    default:
+        ReportServiceEvent(TEventId::UnexpectedCode, {std::to_string(control)});
+        break;
+    }
+    ReportStatusOrLog();
+    if (currentState_ == StopPending) {
+        stopRequested_ = true;
+        parts_.Pacer.Interrupt();
+    }
+}
+
+} // namespace tarvok

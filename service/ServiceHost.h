@@ -1,0 +1,91 @@
+// The service around the scheduler thread: its entry point, its control handler and its events.
+//
+// ServiceMain runs on the dispatcher's service thread: it registers ServiceHandler, reports the
+// service starting and running, creates the scheduler thread and then, once per pass (500 ms),
+// follows the state that the handler sets: it resumes or holds the thread and tells the manager
+// "SS" (once, on the pass that first resumes the thread), "SR" (running) or "SP" (paused). After
+// a stop it ends the thread, reports the service stopped and sends "SD".
+//
+// ServiceHandler runs on the dispatcher's own thread. The two share only single-word values.
+#pragma once
+
+#include "platform/EventLog.h"
+#include "platform/ServiceControl.h"
+#include "service/PassTimer.h"
+#include "service/SchedulerThread.h"
+#include "service/SvcLog.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+inline constexpr const char* ServiceName = "TarvokService";
+inline constexpr const char* ServiceDisplayName = "Tarvok Scheduler 1.0";
+// The slot of the manager, where the status messages go.
+inline constexpr const char* ManagerSlotName = "TarvokClient";
+
+// Own process, may interact with the desktop.
+inline constexpr std::uint32_t ServiceType = 0x110;
+inline constexpr std::uint32_t AcceptStopPauseContinue = 3;
+inline constexpr std::uint32_t AcceptStopPauseContinueShutdown = 7;
+inline constexpr std::uint32_t StopWaitHintMs = 1500;
+
+// Sends one status message to the manager; false when it did not arrive (nobody listens).
+using TSendToManager = std::function<bool(const std::string& message)>;
+
+// Milliseconds on a monotonic clock, wrapping at 2^32.
+using TTickCount = std::function<std::uint32_t()>;
+std::uint32_t SystemTickCount();
+
+struct TServiceHostParts {
+    platform::TServiceControl& Control;
+    platform::TEventLog& Events;
+    TSendToManager SendToManager;
+    TCreateSchedulerThread CreateThread;
+    TPassPacer& Pacer; // one wait per pass of the status loop
+    TTickCount TickCount = SystemTickCount;
+};
+
+// The status record's raw form, as it travels with every event.
+using TStatusBytes = std::array<std::uint8_t, 28>;
+TStatusBytes StatusBytes(const platform::TServiceStatus& status);
+
+class TServiceHost {
+public:
+    explicit TServiceHost(TServiceHostParts parts);
+
+    void ServiceMain();
+    void ServiceHandler(std::uint32_t control);
+    // Writes one event, the current status record attached; never fails visibly.
+    void ReportServiceEvent(TEventId id, const std::vector<std::string>& insertions = {});
+
+    platform::TServiceStatus Status() const;
+    bool StopRequested() const { return stopRequested_; }
+
+private:
+    int ReportStatus();
+    void ReportStatusOrLog();
+    void RunStatusLoop(TSchedulerThread& thread);
+    void EndThread(std::unique_ptr<TSchedulerThread>& thread);
+
+    TServiceHostParts parts_;
+
+    // The status record, field by field: each written by one side and read by the other.
+    std::atomic<std::uint32_t> serviceType_{0};
+    std::atomic<std::uint32_t> currentState_{0};
+    std::atomic<std::uint32_t> controlsAccepted_{0};
+    std::atomic<std::uint32_t> exitCode_{0};
+    std::atomic<std::uint32_t> specificExitCode_{0};
+    std::atomic<std::uint32_t> checkPoint_{0};
+    std::atomic<std::uint32_t> waitHint_{0};
+
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<std::uint32_t> pauseTick_{0};
+};
+
+} // namespace tarvok
