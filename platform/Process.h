@@ -1,0 +1,61 @@
+// Starting detached programs and asking after a process known only by its id.
+//
+// A started program runs in a session of its own with its standard streams on the null device,
+// inherits no open descriptor of ours, no blocked signal and no ignored one, and outlives us.
+// Its end is collected in the background: the caller never reaps anything, and nothing that
+// other code in the program starts (and reaps itself) is touched.
+//
+//     TProcessStart start;
+//     start.Program = "/usr/bin/backup";
+//     start.Arguments = {"--full", "/srv"};
+//     start.Priority = TProcessPriority::Low;
+//     std::uint32_t id = StartProcess(start);   // 0: it did not start
+//     ...
+//     if (QueryProcess(id).Kind == TProcessState::TKind::Running) ...
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvok::platform {
+
+// High is nice -10, Realtime nice -20, Normal nice 0, Low nice 19 in the idle scheduling class.
+// A priority the account may not take leaves the program at the caller's.
+enum class TProcessPriority : std::uint8_t { Inherited, High, Realtime, Normal, Low };
+
+struct TProcessStart {
+    // The file that is run; also the program's first argument, as given. A relative path is
+    // taken from the caller's working directory, not from WorkDir.
+    std::string Program;
+    // The arguments after the first one.
+    std::vector<std::string> Arguments;
+    // Empty: the caller's working directory.
+    std::string WorkDir;
+    TProcessPriority Priority = TProcessPriority::Inherited;
+    // False removes DISPLAY and WAYLAND_DISPLAY from the program's environment, so it cannot
+    // open windows.
+    bool KeepDisplay = true;
+};
+
+// Returns the new process's id, or 0 when it did not start: a file that cannot be executed
+// (missing, no execute permission, not a program) or a working directory that cannot be
+// entered fails here, never as a child that dies at once.
+std::uint32_t StartProcess(const TProcessStart& start);
+
+struct TProcessState {
+    enum class TKind : std::uint8_t {
+        Running, // a process with this id exists and is not a zombie, whoever started it
+        Ended,   // ExitCode holds its exit status
+        Unknown, // no such process, and nothing is known of one
+    };
+    TKind Kind = TKind::Unknown;
+    // The value given to exit(), or 128 + the number of the signal that ended the process.
+    std::uint32_t ExitCode = 0;
+};
+
+// Exit statuses of processes we started are kept for the last 4096 of them; a zombie of
+// another program's is read from the system when the system lets us.
+TProcessState QueryProcess(std::uint32_t processId);
+
+} // namespace tarvok::platform

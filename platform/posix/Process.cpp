@@ -1,0 +1,587 @@
+#include "platform/Process.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <span>
+#include <spawn.h>
+#include <string_view>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+extern char** environ;
+
+namespace tarvok::platform {
+
+namespace {
+
+// Children whose process descriptor could not be opened (descriptors ran out) are looked at
+// this often instead; nothing else ever waits on a timer.
+constexpr int UnwatchedSweepMs = 100;
+constexpr std::size_t FinishedCapacity = 4096;
+constexpr std::uint64_t WakeTag = ~std::uint64_t{0};
+constexpr std::uint32_t SignalBase = 128;
+
+struct TNiceLevel {
+    TProcessPriority Priority;
+    int Nice;
+    bool Idle;
+};
+
+constexpr TNiceLevel NiceLevels[] = {
+    {TProcessPriority::High, -10, false},
+    {TProcessPriority::Realtime, -20, false},
+    {TProcessPriority::Normal, 0, false},
+    {TProcessPriority::Low, 19, true},
+};
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::system_category(), what);
+}
+
+std::uint32_t ExitStatus(const siginfo_t& info) {
+    auto status = static_cast<std::uint32_t>(info.si_status);
+    return info.si_code == CLD_EXITED ? status : SignalBase + status;
+}
+
+std::uint32_t ExitStatus(int waitStatus) {
+    if (WIFEXITED(waitStatus)) {
+        return static_cast<std::uint32_t>(WEXITSTATUS(waitStatus));
+    }
+    if (WIFSIGNALED(waitStatus)) {
+        return SignalBase + static_cast<std::uint32_t>(WTERMSIG(waitStatus));
+    }
+    return 0;
+}
+
+TProcessState Running() {
+    return {TProcessState::TKind::Running, 0};
+}
+
+TProcessState Ended(std::uint32_t code) {
+    return {TProcessState::TKind::Ended, code};
+}
+
+// The exit statuses of our last reaped children; the oldest is forgotten first.
+class TFinishedCodes {
+public:
+    void Record(pid_t pid, std::uint32_t code) {
+        TEntry& slot = ring_[next_];
+        if (slot.Pid != 0) {
+            auto old = index_.find(slot.Pid);
+            if (old != index_.end() && old->second == next_) {
+                index_.erase(old);
+            }
+        }
+        slot = {pid, code};
+        index_[pid] = next_; // a reused id: the newer process wins
+        next_ = (next_ + 1) % ring_.size();
+    }
+
+    std::optional<std::uint32_t> Find(pid_t pid) const {
+        auto found = index_.find(pid);
+        if (found == index_.end()) {
+            return std::nullopt;
+        }
+        return ring_[found->second].Code;
+    }
+
+private:
+    struct TEntry {
+        pid_t Pid = 0;
+        std::uint32_t Code = 0;
+    };
+    std::array<TEntry, FinishedCapacity> ring_{};
+    std::unordered_map<pid_t, std::size_t> index_;
+    std::size_t next_ = 0;
+};
+
+// The children we started and have not yet reaped. One thread waits on their process
+// descriptors and reaps each by its own id, so children that other code in this program starts
+// (and waits for) are never taken from it.
+class TChildren {
+public:
+    // Made by the first start. A forked copy of the program starts with none of its parent's.
+    static TChildren& Instance();
+    static TChildren* Existing();
+
+    int NullDevice() const { return null_; }
+    void Follow(pid_t pid);
+    // Empty when the id is no unreaped child of ours.
+    std::optional<TProcessState> PendingState(pid_t pid);
+    std::optional<std::uint32_t> FinishedCode(pid_t pid);
+
+private:
+    TChildren();
+    void Run();
+    void ReapIfEnded(pid_t pid);
+    void Forget(std::unordered_map<pid_t, int>::iterator child);
+    void SweepUnwatched();
+    void StartReaper();
+
+    static void BeforeFork();
+    static void AfterForkInParent();
+    static void AfterForkInChild();
+
+    std::mutex mutex_;
+    int null_ = -1;
+    int epoll_ = -1;
+    int wake_ = -1;
+    std::unordered_map<pid_t, int> pending_; // id -> process descriptor, -1 when none
+    std::size_t unwatched_ = 0;
+    TFinishedCodes finished_;
+};
+
+std::mutex instanceMutex;
+TChildren* instance = nullptr;
+// A fork leaves the parent's bookkeeping behind in the child; kept reachable, never used.
+TChildren* abandoned = nullptr;
+
+TChildren& TChildren::Instance() {
+    std::lock_guard lock(instanceMutex);
+    if (instance == nullptr) {
+        static const bool forkHandled =
+            ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild) == 0;
+        if (!forkHandled) {
+            throw std::system_error(ENOMEM, std::system_category(), "pthread_atfork");
+        }
+        instance = new TChildren();
+    }
+    return *instance;
+}
+
+TChildren* TChildren::Existing() {
+    std::lock_guard lock(instanceMutex);
+    return instance;
+}
+
+// Without these a child forked while the reaper held its lock would block for ever, and one
+// that started programs would hand their descriptors to its parent's reaper.
+void TChildren::BeforeFork() {
+    instanceMutex.lock();
+    if (instance != nullptr) {
+        instance->mutex_.lock();
+    }
+}
+
+void TChildren::AfterForkInParent() {
+    if (instance != nullptr) {
+        instance->mutex_.unlock();
+    }
+    instanceMutex.unlock();
+}
+
+void TChildren::AfterForkInChild() {
+    if (instance != nullptr) {
+        abandoned = instance;
+        instance = nullptr;
+    }
+    instanceMutex.unlock();
+}
+
+TChildren::TChildren() {
+    try {
+        // At 3 or above, so that duplicating it onto 0, 1 and 2 always clears close-on-exec.
+        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null < 0) {
+            ThrowErrno("/dev/null");
+        }
+        null_ = ::fcntl(null, F_DUPFD_CLOEXEC, 3);
+        ::close(null);
+        if (null_ < 0) {
+            ThrowErrno("/dev/null");
+        }
+        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (epoll_ < 0 || wake_ < 0) {
+            ThrowErrno("epoll");
+        }
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = WakeTag;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) {
+            ThrowErrno("epoll_ctl");
+        }
+        StartReaper();
+    } catch (...) {
+        for (int fd : {null_, epoll_, wake_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        throw;
+    }
+}
+
+// The reaper takes no signal: a program that collects its signals with sigwait must never see
+// one delivered to a thread it does not know.
+void TChildren::StartReaper() {
+    sigset_t all;
+    sigset_t previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    try {
+        std::thread([this] { Run(); }).detach();
+    } catch (...) {
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        throw;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Called directly: this glibc declares its wrapper without C linkage.
+int OpenPidfd(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
+}
+
+void TChildren::Follow(pid_t pid) {
+    int pidfd = OpenPidfd(pid);
+    std::lock_guard lock(mutex_);
+    if (pidfd >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<std::uint64_t>(pid);
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, pidfd, &event) != 0) {
+            ::close(pidfd);
+            pidfd = -1;
+        }
+    }
+    // An entry left under this id means someone else reaped our child and the id came round
+    // again; that descriptor names the old process.
+    if (auto stale = pending_.find(pid); stale != pending_.end()) {
+        Forget(stale);
+    }
+    pending_.emplace(pid, pidfd);
+    if (pidfd < 0) {
+        ++unwatched_;
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wake_, &one, sizeof one);
+    }
+}
+
+std::optional<TProcessState> TChildren::PendingState(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    if (!pending_.contains(pid)) {
+        return std::nullopt;
+    }
+    // WNOWAIT reads the status and leaves the reaping to the reaper.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return TProcessState{}; // reaped behind our back: its status is lost
+    }
+    return info.si_pid == 0 ? Running() : Ended(ExitStatus(info));
+}
+
+std::optional<std::uint32_t> TChildren::FinishedCode(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    return finished_.Find(pid);
+}
+
+void TChildren::Run() {
+    std::array<epoll_event, 64> events{};
+    for (;;) {
+        int timeout = -1;
+        {
+            std::lock_guard lock(mutex_);
+            timeout = unwatched_ > 0 ? UnwatchedSweepMs : -1;
+        }
+        int count = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), timeout);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return; // only a broken descriptor of our own gets here
+        }
+        std::lock_guard lock(mutex_);
+        for (const epoll_event& event : std::span(events.data(), static_cast<std::size_t>(count))) {
+            if (event.data.u64 == WakeTag) {
+                std::uint64_t value = 0;
+                [[maybe_unused]] ssize_t ignored = ::read(wake_, &value, sizeof value);
+            } else {
+                ReapIfEnded(static_cast<pid_t>(event.data.u64));
+            }
+        }
+        if (unwatched_ > 0) {
+            SweepUnwatched();
+        }
+    }
+}
+
+// Called with the lock held.
+void TChildren::ReapIfEnded(pid_t pid) {
+    auto child = pending_.find(pid);
+    if (child == pending_.end()) {
+        return;
+    }
+    siginfo_t info{};
+    int result = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG);
+    if (result == 0 && info.si_pid == 0) {
+        return;
+    }
+    if (result == 0) {
+        finished_.Record(pid, ExitStatus(info));
+    }
+    // Otherwise someone else reaped it (ECHILD) and its status is lost.
+    Forget(child);
+}
+
+void TChildren::Forget(std::unordered_map<pid_t, int>::iterator child) {
+    if (child->second >= 0) {
+        // Removed by hand: a child being spawned meanwhile holds a copy of the descriptor until
+        // its exec, and epoll forgets a descriptor only when its last copy closes.
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, child->second, nullptr);
+        ::close(child->second);
+    } else {
+        --unwatched_;
+    }
+    pending_.erase(child);
+}
+
+void TChildren::SweepUnwatched() {
+    std::vector<pid_t> unwatched;
+    unwatched.reserve(unwatched_);
+    for (const auto& [pid, pidfd] : pending_) {
+        if (pidfd < 0) {
+            unwatched.push_back(pid);
+        }
+    }
+    for (pid_t pid : unwatched) {
+        ReapIfEnded(pid);
+    }
+}
+
+class TSpawnActions {
+public:
+    TSpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+    TSpawnActions(const TSpawnActions&) = delete;
+    TSpawnActions& operator=(const TSpawnActions&) = delete;
+    ~TSpawnActions() {
+        if (ok_) {
+            ::posix_spawn_file_actions_destroy(&actions_);
+        }
+    }
+
+    // Standard streams on the null device, the working directory, and nothing else inherited.
+    bool Prepare(int nullDevice, const std::string& workDir) {
+        for (int stream = 0; ok_ && stream < 3; ++stream) {
+            ok_ = ::posix_spawn_file_actions_adddup2(&actions_, nullDevice, stream) == 0;
+        }
+        if (ok_ && !workDir.empty()) {
+            ok_ = ::posix_spawn_file_actions_addchdir_np(&actions_, workDir.c_str()) == 0;
+        }
+        return ok_ && ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
+    }
+    const posix_spawn_file_actions_t* Get() const { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+    bool ok_ = false;
+};
+
+class TSpawnAttributes {
+public:
+    TSpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
+    TSpawnAttributes(const TSpawnAttributes&) = delete;
+    TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
+    ~TSpawnAttributes() {
+        if (ok_) {
+            ::posix_spawnattr_destroy(&attributes_);
+        }
+    }
+
+    // A session of its own; no signal blocked or ignored because the caller had it so (a
+    // service commonly ignores SIGPIPE and blocks the signals it collects).
+    bool Prepare() {
+        sigset_t none;
+        sigset_t all;
+        ::sigemptyset(&none);
+        ::sigfillset(&all);
+        ::sigdelset(&all, SIGKILL);
+        ::sigdelset(&all, SIGSTOP);
+        short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        return ok_ && ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+               ::posix_spawnattr_setsigdefault(&attributes_, &all) == 0 &&
+               ::posix_spawnattr_setflags(&attributes_, flags) == 0;
+    }
+    const posix_spawnattr_t* Get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    bool ok_ = false;
+};
+
+bool IsDisplayVariable(std::string_view entry) {
+    return entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=");
+}
+
+std::vector<char*> EnvironmentWithoutDisplay() {
+    std::vector<char*> result;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        if (!IsDisplayVariable(*entry)) {
+            result.push_back(*entry);
+        }
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+std::vector<char*> ArgumentVector(const TProcessStart& start) {
+    std::vector<char*> argv;
+    argv.reserve(start.Arguments.size() + 2);
+    argv.push_back(const_cast<char*>(start.Program.c_str()));
+    for (const std::string& argument : start.Arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// The program's path as the caller sees it: the working directory change happens in the child
+// before the program is looked up, so a relative path would otherwise name another file.
+std::optional<std::string> ExecutablePath(const std::string& program) {
+    if (program.starts_with('/')) {
+        return program;
+    }
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(buffer) + "/" + program;
+}
+
+// Applied to the running child: the spawn cannot set a nice value, and setting an idle class
+// before the exec would let the exec itself, which the caller waits for, starve on a busy
+// machine. The price is that the program's first instants (its loader) run at the caller's
+// priority. Refusals are ignored: a priority the account may not take leaves the inherited one.
+void ApplyPriority(pid_t pid, TProcessPriority priority) {
+    for (const TNiceLevel& level : NiceLevels) {
+        if (level.Priority != priority) {
+            continue;
+        }
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), level.Nice);
+        if (level.Idle) {
+            sched_param param{};
+            ::sched_setscheduler(pid, SCHED_IDLE, &param);
+        }
+    }
+}
+
+// Any process with this id, whoever started it. A zombie's exit status is shown in the last
+// field of its stat line to those allowed to trace it, and as 0 to others.
+std::optional<TProcessState> SystemState(pid_t pid) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    char buffer[1024];
+    ssize_t length = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (length <= 0) {
+        return std::nullopt; // it went between the open and the read
+    }
+    std::string_view line(buffer, static_cast<std::size_t>(length));
+    // The command name may hold blanks and parentheses; the fields start after the last ')'.
+    auto nameEnd = line.rfind(')');
+    if (nameEnd == std::string_view::npos || nameEnd + 2 >= line.size()) {
+        return Running();
+    }
+    std::string_view fields = line.substr(nameEnd + 2);
+    if (fields.front() != 'Z' && fields.front() != 'X') {
+        return Running();
+    }
+    constexpr int ExitCodeField = 49; // field 52 of the line, counted from the state
+    int field = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < fields.size() && field < ExitCodeField; ++i) {
+        if (fields[i] == ' ') {
+            ++field;
+            start = i + 1;
+        }
+    }
+    if (field < ExitCodeField) {
+        return Ended(0);
+    }
+    return Ended(ExitStatus(std::atoi(std::string(fields.substr(start)).c_str())));
+}
+
+} // namespace
+
+std::uint32_t StartProcess(const TProcessStart& start) {
+    TChildren* children = nullptr;
+    try {
+        children = &TChildren::Instance();
+    } catch (const std::system_error&) {
+        return 0;
+    }
+    if (start.Program.empty()) {
+        return 0;
+    }
+    auto path = ExecutablePath(start.Program);
+    if (!path) {
+        return 0;
+    }
+    TSpawnActions actions;
+    TSpawnAttributes attributes;
+    if (!actions.Prepare(children->NullDevice(), start.WorkDir) || !attributes.Prepare()) {
+        return 0;
+    }
+    std::vector<char*> argv = ArgumentVector(start);
+    std::vector<char*> hidden;
+    char** envp = environ;
+    if (!start.KeepDisplay) {
+        hidden = EnvironmentWithoutDisplay();
+        envp = hidden.data();
+    }
+    // glibc runs the child on the caller's memory until the exec and returns the exec's
+    // failure here, so a program that cannot run is a failed start, not a child that dies.
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, path->c_str(), actions.Get(), attributes.Get(), argv.data(), envp) !=
+        0) {
+        return 0;
+    }
+    ApplyPriority(pid, start.Priority);
+    children->Follow(pid);
+    return static_cast<std::uint32_t>(pid);
+}
+
+TProcessState QueryProcess(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) {
+        return {};
+    }
+    auto pid = static_cast<pid_t>(processId);
+    TChildren* children = TChildren::Existing();
+    if (children != nullptr) {
+        if (auto state = children->PendingState(pid)) {
+            return *state;
+        }
+    }
+    if (auto state = SystemState(pid)) {
+        return *state;
+    }
+    if (children != nullptr) {
+        if (auto code = children->FinishedCode(pid)) {
+            return Ended(*code);
+        }
+    }
+    return {};
+}
+
+} // namespace tarvok::platform
