@@ -14,7 +14,8 @@ void TPausableThread::Resume() {
     held_ = false;
     if (!started_) {
         started_ = true;
-        due_ = TPassClock::now() + interval_;
+        const auto now = TPassClock::now();
+        due_ = NextPassAfter(now, now);
         thread_ = std::thread([this] { Execute(); });
     }
     wake_.notify_all();
@@ -41,6 +42,11 @@ void TPausableThread::WaitFor() {
 bool TPausableThread::Terminated() const {
     std::lock_guard lock(mutex_);
     return terminated_;
+}
+
+TPassClock::time_point TPausableThread::NextPassAfter(TPassClock::time_point previous,
+                                                      TPassClock::time_point now) const {
+    return NextPassDue(previous, interval_, now);
 }
 
 void TPausableThread::Execute() {
@@ -70,7 +76,7 @@ bool TPausableThread::NextPass() {
         noted = false;
         const auto now = TPassClock::now();
         if (now >= due_) {
-            due_ = NextPassDue(due_, interval_, now);
+            due_ = NextPassAfter(due_, now);
             return true;
         }
         wake_.wait_until(lock, due_);

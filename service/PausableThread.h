@@ -38,6 +38,10 @@ protected:
     // an override that does more keeps the loop as `while (NextPass()) ...`.
     virtual void Execute();
     virtual void Poll() = 0;
+    // When the pass after the one due at `previous` is due, seen at `now` (on resuming, both are
+    // the resume time). The default keeps a steady grid of intervals.
+    virtual TPassClock::time_point NextPassAfter(TPassClock::time_point previous,
+                                                 TPassClock::time_point now) const;
     // Called on the thread each time it comes to rest in a hold, before it waits.
     virtual void OnHeld() {}
 

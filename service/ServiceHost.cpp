@@ -108,7 +108,7 @@ void TServiceHost::ServiceMain() {
     ReportServiceEvent(TEventId::Ended);
     currentState_ = Stopped;
     ReportStatusOrLog();
-    parts_.SendToManager("SD");
+    parts_.SendToManager(FormatMessage(TMessageCode::ServiceStopped));
 }
 
 void TServiceHost::RunStatusLoop(TSchedulerThread& thread) {
@@ -122,17 +122,17 @@ void TServiceHost::RunStatusLoop(TSchedulerThread& thread) {
                 thread.Hold();
                 held = true;
             }
-            message = "SP";
+            message = FormatMessage(TMessageCode::ServicePaused);
         } else if (state == Running) {
             if (held) {
                 thread.Resume();
                 held = false;
                 if (firstResume) {
-                    message = "SS";
+                    message = FormatMessage(TMessageCode::ServiceStarted);
                     firstResume = false;
                 }
             } else {
-                message = "SR";
+                message = FormatMessage(TMessageCode::ServiceRunning);
             }
         }
         if (!message.empty()) {

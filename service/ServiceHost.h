@@ -14,6 +14,7 @@
 #include "service/PassTimer.h"
 #include "service/SchedulerThread.h"
 #include "service/SvcLog.h"
+#include "shared/Protocol.h"
 
 #include <array>
 #include <atomic>
@@ -24,10 +25,10 @@
 
 namespace tarvok {
 
+// The service's name is also its event source and its slot.
 inline constexpr const char* ServiceName = "TarvokService";
+static_assert(ServiceSlotName == ServiceName);
 inline constexpr const char* ServiceDisplayName = "Tarvok Scheduler 1.0";
-// The slot of the manager, where the status messages go.
-inline constexpr const char* ManagerSlotName = "TarvokClient";
 
 // Own process, may interact with the desktop.
 inline constexpr std::uint32_t ServiceType = 0x110;

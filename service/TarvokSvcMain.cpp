@@ -2,9 +2,11 @@
 #include "platform/EventLog.h"
 #include "platform/Files.h"
 #include "platform/ServiceControl.h"
-#include "service/PausableThread.h"
 #include "service/ServiceHost.h"
+#include "service/SvcThd.h"
 #include "service/TarvokSvc.h"
+#include "shared/MailSlot.h"
+#include "shared/Protocol.h"
 
 #include <iostream>
 #include <string>
@@ -14,23 +16,21 @@ namespace {
 
 using namespace tarvok;
 
-// The service's thread keeps the pass loop, with its hold and its stop, and has no work yet.
-class TIdleSchedulerThread final : public TPausableThread {
-protected:
-    void Poll() override {}
-};
+bool SendToManager(const std::string& message) {
+    return SendSlotMessage(ClientSlotName, message);
+}
 
-// The manager listens on its slot; until that channel is part of the service, nobody hears.
-bool SendToManager(const std::string& /*message*/) {
-    return false;
+std::unique_ptr<TSchedulerThread> CreateSchedulerThread() {
+    static const TSystemClock clock;
+    return std::make_unique<TTarvokThread>(
+        TTarvokThread::TSetup{ProgramPaths(), clock, SystemProcesses(), OpenMailSlotChannel()});
 }
 
 int RunAsService() {
     platform::TServiceDispatcher dispatcher;
     platform::TSystemEventLog events;
     TIntervalPacer pacer(std::chrono::milliseconds(500));
-    TServiceHost host({dispatcher, events, SendToManager,
-                       [] { return std::make_unique<TIdleSchedulerThread>(); }, pacer});
+    TServiceHost host({dispatcher, events, SendToManager, CreateSchedulerThread, pacer});
     return RunService(dispatcher, host);
 }
 

@@ -1,7 +1,6 @@
 #include "shared/TaskRun.h"
 
 #include "platform/Files.h"
-#include "shared/WinSh.h"
 
 #include <algorithm>
 #include <array>
@@ -41,7 +40,7 @@ class TSystemProcesses final : public TProcessControl {
 public:
     std::uint32_t Launch(const TTaskDef& task) override {
         return LaunchProcess(task.Command, task.Parameters, task.WorkDir, task.Priority,
-                             task.Visible ? ShowWindow : HideWindow);
+                             task.Visible ? SwShow : SwHide);
     }
     std::uint32_t ExitCode(std::uint32_t processId) override {
         return GetProcessExitCode(processId);
@@ -58,7 +57,7 @@ struct TEventFormat {
 };
 
 constexpr std::array<TEventFormat, 8> EventFormats = {{
-    {TRunEvent::StillActive, "Blocking task \"%s\" [%d] is still active."},
+    {TRunEvent::PreviousStillActive, "Blocking task \"%s\" [%d] is still active."},
     {TRunEvent::Finished, "Blocking task \"%s\" [%d] finished."},
     {TRunEvent::InvalidCommand, "Invalid command in task \"%s\" [%d]."},
     {TRunEvent::InvalidWorkDir, "Invalid working directory in task \"%s\" [%d]."},
@@ -82,7 +81,7 @@ bool PreviousRunEnded(const TTaskDef& task, TTaskRunEntry& entry, TRunTaskHost& 
                       TProcessControl& processes) {
     const std::uint32_t previous = entry.ProcessId;
     if (processes.ExitCode(previous) == StillActive) {
-        host.Report(TRunEvent::StillActive, task.Name, task.Id, previous);
+        host.Report(TRunEvent::PreviousStillActive, task.Name, task.Id, previous);
         return false;
     }
     // Cleared before reporting: a host may show a box, during which the table can change.

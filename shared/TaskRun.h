@@ -12,6 +12,7 @@
 
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
+#include "shared/WinSh.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,9 +21,6 @@
 #include <vector>
 
 namespace tarvok {
-
-// A process id is 0 when none is known.
-inline constexpr std::uint32_t StillActive = 259;
 
 struct TTaskRunEntry {
     std::string TaskName; // copied when the entry was made; used in "finished" lines
@@ -68,7 +66,7 @@ TProcessControl& SystemProcesses();
 
 // What happened to a run; each has one fixed text (RunEventText).
 enum class TRunEvent {
-    StillActive,
+    PreviousStillActive,
     Finished,
     InvalidCommand,
     InvalidWorkDir,

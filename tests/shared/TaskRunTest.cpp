@@ -1,37 +1,16 @@
 #include "shared/TaskRun.h"
 
+#include "tests/FakeProcesses.h"
+
+#include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <cstdio>
-#include <set>
 
 namespace tarvok {
 namespace {
 
 using testing::ElementsAre;
-
-// Processes as the test says: which ids run, which files and directories exist, what starts.
-class TFakeProcesses final : public TProcessControl {
-public:
-    std::set<std::uint32_t> Running;
-    std::set<std::string> Files = {"/bin/job"};
-    std::set<std::string> Directories = {"/work"};
-    std::uint32_t NextId = 1000; // 0: the launch fails
-    std::vector<std::string> Launched;
-
-    std::uint32_t Launch(const TTaskDef& task) override {
-        Launched.push_back(task.Name);
-        if (NextId != 0) {
-            Running.insert(NextId);
-        }
-        return NextId;
-    }
-    std::uint32_t ExitCode(std::uint32_t processId) override {
-        return Running.count(processId) ? StillActive : 0;
-    }
-    bool FileExists(const std::string& path) override { return Files.count(path) != 0; }
-    bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }
-};
+using testing_support::TFakeProcesses;
 
 // Records what the host is told, as "event name id pid".
 class TRecordingHost : public TRunTaskHost {
@@ -108,7 +87,6 @@ TEST_F(RunTaskTest, OutcomeTable) {
 
 TEST_F(RunTaskTest, BlockingTaskStillActiveHoldsOnlyItself) {
     RunTask(Task(1, "Backup", true), table, host, processes);
-    processes.NextId = 1001;
     RunTask(Task(1, "Backup", true), table, host, processes);
     RunTask(Task(2, "Mail", false), table, host, processes);
     EXPECT_THAT(host.Events,
@@ -122,12 +100,11 @@ TEST_F(RunTaskTest, BlockingTaskStillActiveHoldsOnlyItself) {
 TEST_F(RunTaskTest, EndedRunIsReportedFinishedBeforeTheNextStart) {
     RunTask(Task(1, "Backup", true), table, host, processes);
     processes.Running.clear(); // the run ended, and no sweep has seen it yet
-    processes.NextId = 1001;
     host.Events.clear();
     RunTask(Task(1, "Backup", true), table, host, processes);
-    EXPECT_THAT(host.Events, ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000",
-                                         "confirm Backup",
-                                         "Blocking task \"Backup\" [1] started. pid 1001"));
+    EXPECT_THAT(host.Events,
+                ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000", "confirm Backup",
+                            "Blocking task \"Backup\" [1] started. pid 1001"));
     EXPECT_EQ(table.Find(1)->ProcessId, 1001u);
 }
 

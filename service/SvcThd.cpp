@@ -1,0 +1,229 @@
+#include "service/SvcThd.h"
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "shared/MailSlot.h"
+#include "shared/Protocol.h"
+#include "shared/ScheDef.h"
+
+namespace tarvok {
+
+namespace {
+
+constexpr std::int32_t LogLineLimit = 3000;
+constexpr auto PassInterval = std::chrono::milliseconds(500);
+
+class TMailSlotChannel final : public TSchedulerChannel {
+public:
+    TMailSlotChannel() : slot_(ServiceSlotName) {}
+    std::string ReadMessage() override { return slot_.ReadMessage(); }
+    void SendToClient(const std::string& message) override {
+        SendSlotMessage(ClientSlotName, message);
+    }
+
+private:
+    TMailSlot slot_;
+};
+
+} // namespace
+
+std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel() {
+    return std::make_unique<TMailSlotChannel>();
+}
+
+TTarvokThread::TTarvokThread(TSetup setup)
+    : TPausableThread(PassInterval), paths_(std::move(setup.Paths)), clock_(setup.Clock),
+      processes_(setup.Processes), channel_(std::move(setup.Channel)), log_(paths_.LogPath, clock_),
+      runHost_(log_, [this](bool running, std::int32_t taskId, std::uint32_t processId) {
+          SendToClient(FormatMessage(
+              running ? TMessageCode::TaskStarted : TMessageCode::TaskFinished, taskId, processId));
+      }) {
+    log_.OnLineAdded = [this] { SendToClient(FormatMessage(TMessageCode::LogChanged)); };
+    log_.LimitLines = true;
+    log_.MaxLines = LogLineLimit;
+    log_.NamedMonth = true;
+    log_.Add("Tarvok Service starting!");
+    // The minute the service starts in is never tested.
+    nextDue_ = StartOfNextMinute(clock_.Now());
+    ReloadTasks(0, TReloadMode::Rebuild);
+}
+
+TTarvokThread::~TTarvokThread() {
+    Terminate();
+    WaitFor();
+    log_.Add("Tarvok Service stopped!");
+    log_.OnLineAdded = nullptr;
+}
+
+void TTarvokThread::Execute() {
+    log_.Add("Tarvok Service running!");
+    while (NextPass()) {
+        Poll();
+    }
+}
+
+// Passes fall on the wall clock's whole and half seconds, so the first pass of a minute comes
+// at its very start rather than anywhere in its first half second.
+TPassClock::time_point TTarvokThread::NextPassAfter(TPassClock::time_point /*previous*/,
+                                                    TPassClock::time_point now) const {
+    const int msIntoHalfSecond = platform::LocalNow().Millisecond % 500;
+    return now + std::chrono::milliseconds(500 - msIntoHalfSecond);
+}
+
+void TTarvokThread::Poll() {
+    for (std::string message = channel_->ReadMessage(); !message.empty();
+         message = channel_->ReadMessage()) {
+        HandleMessage(message);
+    }
+    Tick();
+}
+
+void TTarvokThread::Tick() {
+    const TDateTime now = clock_.Now();
+    SweepFinished(table_, runHost_, processes_);
+    if (now < nextDue_) {
+        return;
+    }
+    StartDueTasks(now);
+    nextDue_ = StartOfNextMinute(now);
+}
+
+void TTarvokThread::StartDueTasks(TDateTime now) {
+    if (table_.Empty()) {
+        log_.Add("No task to run.");
+        return;
+    }
+    for (std::size_t i = 0; i < tasks_.Count(); ++i) {
+        const TTaskDef task = tasks_.GetTask(i);
+        if (task.Enabled && IsDue(task.Schedule, now)) {
+            RunTask(task);
+        }
+    }
+}
+
+void TTarvokThread::RunTask(const TTaskDef& task) {
+    tarvok::RunTask(task, table_, runHost_, processes_);
+}
+
+void TTarvokThread::HandleMessage(const std::string& text) {
+    const TMessage message = ParseMessage(text);
+    if (!message.Code) {
+        return;
+    }
+    switch (*message.Code) {
+    case TMessageCode::ClientConnected:
+        ConnectClient();
+        break;
+    case TMessageCode::ClientDisconnected:
+        log_.Add("Client has disconnected.");
+        break;
+    case TMessageCode::TaskFinished:
+        if (TTaskRunEntry* entry = table_.Find(message.TaskId)) {
+            entry->ProcessId = 0;
+        }
+        break;
+    case TMessageCode::TaskStarted:
+        if (TTaskRunEntry* entry = table_.Find(message.TaskId)) {
+            entry->ProcessId = message.ProcessId;
+        }
+        break;
+    case TMessageCode::TaskAdded:
+        ReloadTasks(message.TaskId, TReloadMode::NewTask);
+        break;
+    case TMessageCode::TaskChanged:
+        ReloadTasks(message.TaskId, TReloadMode::ChangedTask);
+        break;
+    case TMessageCode::RunTask:
+        RunTask(tasks_.FindTask(message.TaskId));
+        break;
+    case TMessageCode::DeleteTask:
+        DeleteTask(message.TaskId);
+        break;
+    case TMessageCode::TruncateLog:
+        TruncateLog();
+        break;
+    default:
+        break; // the service's own messages and anything else: not ours to act on
+    }
+}
+
+void TTarvokThread::ConnectClient() {
+    for (const TTaskRunEntry& entry : table_.Entries()) {
+        if (entry.ProcessId != 0) {
+            SendToClient(FormatMessage(TMessageCode::TaskStarted, entry.TaskId, entry.ProcessId));
+        }
+    }
+    log_.Add("Client has connected.");
+}
+
+// The task leaves the list only once the file without it is saved; a failed save changes
+// nothing, so list, file and manager stay in step.
+void TTarvokThread::DeleteTask(std::int32_t taskId) {
+    const TTaskDef task = tasks_.FindTask(taskId);
+    TTaskList remaining = tasks_;
+    if (task.Id != 0) { // an unknown id must not delete a damaged file's task 0
+        remaining.DeleteTask(task);
+    }
+    try {
+        remaining.SaveToFile(paths_.TaskPath);
+    } catch (const platform::TIoError& error) {
+        log_.AddFmt("The task file could not be saved: %s", error.what());
+        return;
+    }
+    tasks_ = std::move(remaining);
+    if (task.Id != 0) {
+        table_.Remove(task.Id);
+    }
+    SendToClient(FormatMessage(TMessageCode::TaskDeleted, task.Id));
+}
+
+void TTarvokThread::TruncateLog() {
+    try {
+        log_.Truncate(0);
+    } catch (const platform::TIoError& error) {
+        log_.AddFmt("The system log could not be truncated: %s", error.what());
+        return;
+    }
+    log_.Add("System log truncated.");
+}
+
+bool TTarvokThread::LoadTaskFile(TTaskList& into) {
+    try {
+        into.LoadFromFile(paths_.TaskPath);
+        return true;
+    } catch (const platform::TIoError& error) {
+        log_.AddFmt("The task file could not be read: %s", error.what());
+        return false;
+    }
+}
+
+void TTarvokThread::ReloadTasks(std::int32_t taskId, TReloadMode mode) {
+    if (!platform::FileExists(paths_.TaskPath)) {
+        return;
+    }
+    // A file that cannot be read leaves the tasks in use as they were.
+    TTaskList loaded;
+    if (!LoadTaskFile(loaded)) {
+        return;
+    }
+    tasks_ = std::move(loaded);
+    log_.Add("Task list (re)loaded");
+    switch (mode) {
+    case TReloadMode::Rebuild:
+        table_.Rebuild(tasks_);
+        break;
+    case TReloadMode::NewTask:
+        if (const TTaskDef task = tasks_.FindTask(taskId); task.Id > 0) {
+            table_.Append(task);
+        }
+        break;
+    case TReloadMode::ChangedTask:
+        break;
+    }
+}
+
+void TTarvokThread::SendToClient(const std::string& message) {
+    channel_->SendToClient(message);
+}
+
+} // namespace tarvok

@@ -1,0 +1,93 @@
+// The scheduler thread of the service.
+//
+// Every pass (two a second, on the wall clock's whole and half seconds) it reads the manager's
+// messages and acts on them, reports blocking runs that have ended, and at the first pass at or
+// after each whole minute tests every enabled task and starts the due ones. It owns the task
+// list, the process table, the log writer and the service's slot; nothing else touches them.
+//
+// A minute whose first pass comes after its first second starts nothing, and nothing catches up
+// on minutes missed while paused or asleep: the next test is the next whole minute after the
+// last one tested. After the clock is set back, nothing is tested until it reaches that minute
+// again.
+#pragma once
+
+#include "service/PausableThread.h"
+#include "shared/Clock.h"
+#include "shared/Glob.h"
+#include "shared/SysLog.h"
+#include "shared/TaskDef.h"
+#include "shared/TaskRun.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarvok {
+
+// The scheduler's link to the manager: its own receiving slot and the manager's.
+class TSchedulerChannel {
+public:
+    virtual ~TSchedulerChannel() = default;
+    // The next waiting message, or an empty text.
+    virtual std::string ReadMessage() = 0;
+    virtual void SendToClient(const std::string& message) = 0;
+};
+
+// The real channel: owns the slot "TarvokService" and writes to "TarvokClient".
+std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel();
+
+enum class TReloadMode { Rebuild = 0, NewTask = 1, ChangedTask = 2 };
+
+class TTarvokThread final : public TPausableThread {
+public:
+    struct TSetup {
+        TProgramPaths Paths;
+        const TClock& Clock;
+        TProcessControl& Processes;
+        std::unique_ptr<TSchedulerChannel> Channel;
+    };
+
+    // Created suspended: logs "Tarvok Service starting!" and loads the task list, but runs no
+    // pass until resumed.
+    explicit TTarvokThread(TSetup setup);
+    // Ends the thread, then logs "Tarvok Service stopped!".
+    ~TTarvokThread() override;
+
+    // One pass: every waiting message, then the tick.
+    void Poll() override;
+    void HandleMessage(const std::string& text);
+    void Tick();
+    void ReloadTasks(std::int32_t taskId, TReloadMode mode);
+    void RunTask(const TTaskDef& task);
+
+    const TTaskList& Tasks() const { return tasks_; }
+    const TProcessTable& ProcessTable() const { return table_; }
+    TDateTime NextDue() const { return nextDue_; }
+
+protected:
+    void Execute() override;
+    TPassClock::time_point NextPassAfter(TPassClock::time_point previous,
+                                         TPassClock::time_point now) const override;
+
+private:
+    void SendToClient(const std::string& message);
+    void StartDueTasks(TDateTime now);
+    void ConnectClient();
+    void DeleteTask(std::int32_t taskId);
+    void TruncateLog();
+    // The file's tasks, or the reason it could not be read.
+    bool LoadTaskFile(TTaskList& into);
+
+    // Declared in reverse order of release: the log writer goes first, the task list last.
+    const TProgramPaths paths_;
+    const TClock& clock_;
+    TProcessControl& processes_;
+    TTaskList tasks_;
+    TProcessTable table_;
+    std::unique_ptr<TSchedulerChannel> channel_;
+    TSysLogger log_;
+    TLoggingRunHost runHost_;
+    TDateTime nextDue_ = 0;
+};
+
+} // namespace tarvok

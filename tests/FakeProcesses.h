@@ -1,0 +1,35 @@
+// Processes as a test says: which ids run, which files and directories exist, what starts.
+#pragma once
+
+#include "shared/TaskRun.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarvok::testing_support {
+
+class TFakeProcesses final : public TProcessControl {
+public:
+    std::set<std::uint32_t> Running;
+    std::set<std::string> Files = {"/bin/job"};
+    std::set<std::string> Directories = {"/work"};
+    std::uint32_t NextId = 1000; // 0: the next launch fails; otherwise counts up
+    std::vector<std::string> Launched;
+
+    std::uint32_t Launch(const TTaskDef& task) override {
+        Launched.push_back(task.Name);
+        if (NextId == 0) {
+            return 0;
+        }
+        Running.insert(NextId);
+        return NextId++;
+    }
+    std::uint32_t ExitCode(std::uint32_t processId) override {
+        return Running.count(processId) ? StillActive : 0;
+    }
+    bool FileExists(const std::string& path) override { return Files.count(path) != 0; }
+    bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }
+};
+
+} // namespace tarvok::testing_support
