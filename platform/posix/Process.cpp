@@ -430,10 +430,16 @@ bool IsDisplayVariable(std::string_view entry) {
     return entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=");
 }
 
-std::vector<char*> EnvironmentWithoutDisplay() {
+// The service manager's socket belongs to the scheduler: a task that inherited it could
+// report states in the service's name.
+bool IsServiceManagerVariable(std::string_view entry) {
+    return entry.starts_with("NOTIFY_SOCKET=");
+}
+
+std::vector<char*> ChildEnvironment(bool keepDisplay) {
     std::vector<char*> result;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        if (!IsDisplayVariable(*entry)) {
+        if (!IsServiceManagerVariable(*entry) && (keepDisplay || !IsDisplayVariable(*entry))) {
             result.push_back(*entry);
         }
     }
@@ -544,16 +550,11 @@ std::uint32_t StartProcess(const TProcessStart& start) {
         return 0;
     }
     std::vector<char*> argv = ArgumentVector(start);
-    std::vector<char*> hidden;
-    char** envp = environ;
-    if (!start.KeepDisplay) {
-        hidden = EnvironmentWithoutDisplay();
-        envp = hidden.data();
-    }
+    std::vector<char*> envp = ChildEnvironment(start.KeepDisplay);
     // glibc runs the child on the caller's memory until the exec and returns the exec's
     // failure here, so a program that cannot run is a failed start, not a child that dies.
     pid_t pid = 0;
-    if (::posix_spawn(&pid, path->c_str(), actions.Get(), attributes.Get(), argv.data(), envp) !=
+    if (::posix_spawn(&pid, path->c_str(), actions.Get(), attributes.Get(), argv.data(), envp.data()) !=
         0) {
         return 0;
     }

@@ -286,7 +286,8 @@ TEST_F(WinShTest, WorkingDirectoryIsTheGivenOneOrTheCallers) {
     EXPECT_TRUE(WaitUntil([] { return ZombieChildren().empty(); }));
 }
 
-TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariables) {
+TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariablesAndNoneGetsTheServiceSocket) {
+    ::setenv("NOTIFY_SOCKET", "/run/systemd/notify", 1);
     ::setenv("DISPLAY", ":7", 1);
     ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
     ::setenv("TARVOK_KEPT", "yes", 1);
@@ -305,8 +306,10 @@ TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariables) {
         EXPECT_EQ(has("DISPLAY=:7"), row.display);
         EXPECT_EQ(has("WAYLAND_DISPLAY=wayland-7"), row.display);
         EXPECT_TRUE(has("TARVOK_KEPT=yes"));
+        EXPECT_FALSE(has("NOTIFY_SOCKET=/run/systemd/notify"));
         Kill(pid);
     }
+    ::unsetenv("NOTIFY_SOCKET");
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("TARVOK_KEPT");
