@@ -1,6 +1,7 @@
 #include "manager/VersInfo.h"
 
 #include "platform/Files.h"
+#include "tests/TempDir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -25,24 +26,13 @@ void ExpectNoVersion(const std::string& path) {
     EXPECT_EQ(FileVersionText(path), "");
 }
 
-class VersInfoTest : public testing::Test {
+class VersInfoTest : public testing_support::TempDirTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarvok-versinfo-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Write(const char* name, const std::string& content) const {
         const std::string path = (dir_ / name).string();
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
         return path;
     }
-
-    fs::path dir_;
 };
 
 TEST(PlatformKind, MapsEveryPlatformIdentifierAndLinuxAnswersNt) {

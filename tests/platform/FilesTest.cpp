@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "tests/TempDir.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,24 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FilesTest : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarvok-files-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const char* name) const { return (dir_ / name).string(); }
-    std::size_t EntriesInDir() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
-    }
-
-    fs::path dir_;
-};
+using FilesTest = testing_support::TempDirTest;
 
 TEST_F(FilesTest, ReplaceWritesContentWithSharedModeAndLeavesNoTemporary) {
     const std::string path = Path("tarvok.tsk");

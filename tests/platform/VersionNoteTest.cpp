@@ -1,6 +1,7 @@
 #include "platform/VersionNote.h"
 
 #include "platform/Files.h"
+#include "tests/TempDir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -92,24 +93,13 @@ TImage BuildImage(bool wide, const std::vector<TSection>& sections) {
     return image;
 }
 
-class VersionNoteTest : public testing::Test {
+class VersionNoteTest : public testing_support::TempDirTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarvok-vnote-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Path() const { return (dir_ / "program").string(); }
     std::optional<TVersionParts> Read(const std::string& bytes) const {
         std::ofstream(Path(), std::ios::binary | std::ios::trunc) << bytes;
         return ReadVersionNote(Path());
     }
-
-    fs::path dir_;
 };
 
 TEST_F(VersionNoteTest, FindsTheNoteAmongOtherSectionsAndNotes) {

@@ -1,6 +1,7 @@
 #include "shared/SysLog.h"
 
 #include "platform/Files.h"
+#include "tests/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -35,17 +36,12 @@ public:
     std::vector<std::string> Calls;
 };
 
-class SysLogTest : public testing::Test {
+class SysLogTest : public testing_support::TempDirTest {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarvok-syslog-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        TempDirTest::SetUp();
         path_ = (dir_ / "tarvok.log").string();
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string FileText() const { return platform::ReadFile(path_); }
     void WriteLog(int count) const {
@@ -56,7 +52,6 @@ protected:
         platform::ReplaceFile(path_, content);
     }
 
-    fs::path dir_;
     std::string path_;
     TFixedClock clock_{EncodeDate(2026, 12, 6) + EncodeTime(19, 16, 20)};
     int waits_ = 0;

@@ -1,6 +1,7 @@
 #include "shared/WinSh.h"
 
 #include "platform/Files.h"
+#include "tests/TempDir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -144,24 +145,14 @@ std::string Link(const std::string& path) {
     return error ? "" : target.string();
 }
 
-class WinShTest : public testing::Test {
+class WinShTest : public testing_support::TempDirTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarvok-winsh-" + std::to_string(::getpid()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-
     void TearDown() override {
         for (std::uint32_t pid : running_) {
             ::kill(static_cast<pid_t>(pid), SIGKILL);
         }
-        fs::remove_all(dir_);
+        TempDirTest::TearDown();
     }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::string WriteFile(const std::string& name, const std::string& content, mode_t mode) {
         const std::string path = Path(name);
@@ -189,7 +180,6 @@ protected:
         ASSERT_TRUE(WaitUntil([pid] { return Ended(pid); }));
     }
 
-    fs::path dir_;
     std::vector<std::uint32_t> running_;
 };
 
