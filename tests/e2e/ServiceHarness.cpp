@@ -1,0 +1,459 @@
+#include "tests/e2e/ServiceHarness.h"
+
+#include "shared/Protocol.h"
+#include "shared/SysLog.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarvok::e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* FakeTimeLibrary = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+constexpr auto CollectInterval = 5ms;
+constexpr auto RecheckInterval = 10ms;
+
+// A tmpfs over /run in a mount namespace of its own hides the journal's socket, so the
+// program's events go nowhere; its own files stay where they are.
+constexpr const char* PrivateRunScript = "mount -t tmpfs tmpfs /run && exec \"$@\"";
+
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (const std::string& text : texts) {
+        result.push_back(const_cast<char*>(text.c_str()));
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+// Starts a program with standard input from /dev/null and the output in the given files
+// ("/dev/null" to drop it); 0 when it could not be started.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+            const std::string& out, const std::string& err) {
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv = Pointers(args), envp = Pointers(environment);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid = 0;
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int ExitCodeOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::vector<std::string> BaseEnvironment() {
+    // The libfaketime preload would otherwise make a sanitized build refuse to start.
+    return {"LC_ALL=C", "TZ=UTC", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+            "ASAN_OPTIONS=verify_asan_link_order=0"};
+}
+
+// "@2026-12-08 10:15:57": libfaketime starts the clock there and lets it run.
+std::string FakeTimeSetting(TDateTime moment) {
+    const std::optional<TDateTimeParts> parts = DecodeDateTime(moment);
+    if (!parts) {
+        throw std::invalid_argument("fake start moment does not decode");
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "@%04d-%02d-%02d %02d:%02d:%02d", parts->Year, parts->Month,
+                  parts->Day, parts->Hour, parts->Minute, parts->Second);
+    return text;
+}
+
+TDateTime UtcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        now - std::chrono::system_clock::from_time_t(seconds))
+                        .count();
+    return EncodeDate(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday) +
+           EncodeTime(utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+}
+
+std::uint64_t StatusKiB(const std::string& status, const std::string& field) {
+    const std::size_t at = status.find("\n" + field + ":");
+    if (at == std::string::npos) {
+        return 0;
+    }
+    return std::stoull(status.substr(at + field.size() + 2));
+}
+
+} // namespace
+
+bool PrivateRunAvailable() {
+    static const bool available = [] {
+        const pid_t pid = Spawn({"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh", "true"},
+                                BaseEnvironment(), "/dev/null", "/dev/null");
+        int status = 0;
+        return pid != 0 && ::waitpid(pid, &status, 0) == pid && ExitCodeOf(status) == 0;
+    }();
+    return available;
+}
+
+TScheDef DailyAt(int hour, int minute) {
+    TScheDef schedule;
+    schedule.Frequency = TFrequency::Daily;
+    schedule.Trigger = TTrigger::Once;
+    schedule.DailyEvery = 1;
+    schedule.OnceAt = EncodeTime(hour, minute);
+    schedule.NoEnd = true;
+    schedule.StartDate = EncodeDate(2026, 12, 1);
+    return schedule;
+}
+
+TTaskDef MakeTask(std::int32_t id, const std::string& name, const std::string& command,
+                  const std::string& parameters, const TScheDef& schedule, bool blocking) {
+    TTaskDef task = TTaskDef::New();
+    task.Id = id;
+    task.Name = name;
+    task.Command = command;
+    task.Parameters = parameters;
+    task.Enabled = true;
+    task.Blocking = blocking;
+    task.Schedule = schedule;
+    return task;
+}
+
+std::string LogStamp(const std::string& line) {
+    return line.substr(0, line.find(" : "));
+}
+
+std::string LogMessage(const std::string& line) {
+    const std::size_t at = line.find(" : ");
+    return at == std::string::npos ? std::string() : line.substr(at + 3);
+}
+
+TResourceUse ResourceUseOf(pid_t pid) {
+    const fs::path process = "/proc/" + std::to_string(pid);
+    TResourceUse use;
+    std::error_code error;
+    for (const fs::directory_entry& thread : fs::directory_iterator(process / "task", error)) {
+        // The first field is the thread's time on a processor, in nanoseconds.
+        std::ifstream schedstat(thread.path() / "schedstat");
+        std::uint64_t ns = 0;
+        if (schedstat >> ns) {
+            use.Cpu += std::chrono::nanoseconds(ns);
+        }
+    }
+    std::ifstream in(process / "status");
+    const std::string status = "\n" + std::string(std::istreambuf_iterator<char>(in), {});
+    if (error || status.size() == 1) {
+        throw std::runtime_error("no process " + std::to_string(pid));
+    }
+    use.PeakResidentKiB = StatusKiB(status, "VmHWM");
+    use.ResidentKiB = StatusKiB(status, "VmRSS");
+    return use;
+}
+
+TServiceHarness::TServiceHarness(const std::string& name)
+    : dir_(fs::temp_directory_path() / ("tarvok-e2e-" + std::to_string(::getpid()) + "-" + name)),
+      client_(ClientSlotName) {
+    if (client_.CreationFailed()) {
+        throw std::runtime_error("the slot TarvokClient is taken");
+    }
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(TARVOK_SVC_BINARY, dir_ / "TarvokSvc");
+
+    notifyFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string notifyPath = Path("notify");
+    if (notifyFd_ < 0 || notifyPath.size() >= sizeof address.sun_path) {
+        throw std::runtime_error("cannot make the notify socket " + notifyPath);
+    }
+    notifyPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(notifyFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(notifyFd_);
+        throw std::runtime_error("cannot bind the notify socket " + notifyPath);
+    }
+    collector_ = std::thread([this] { Collect(); });
+}
+
+TServiceHarness::~TServiceHarness() {
+    if (pid_ != 0 && !exitCode_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    // The blocking runs are the long ones; the others are short scripts. A test may have handed
+    // over its own id as a process that runs.
+    for (const TReceived& message : Messages()) {
+        const TMessage parsed = ParseMessage(message.Text);
+        if (parsed.Code == TMessageCode::TaskStarted && parsed.ProcessId != 0 &&
+            static_cast<pid_t>(parsed.ProcessId) != ::getpid()) {
+            ::kill(static_cast<pid_t>(parsed.ProcessId), SIGKILL);
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    collector_.join();
+    ::close(notifyFd_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+std::string TServiceHarness::Path(const std::string& file) const {
+    return (dir_ / file).string();
+}
+
+std::string TServiceHarness::ReadFile(const std::string& file) const {
+    std::ifstream in(dir_ / file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void TServiceHarness::WriteTasks(const std::vector<TTaskDef>& tasks) const {
+    TTaskList list;
+    for (TTaskDef task : tasks) {
+        list.AddTask(task, false);
+    }
+    list.SaveToFile(Path("tarvok.tsk"));
+}
+
+std::string TServiceHarness::WriteScript(const std::string& name, const std::string& body) const {
+    const std::string path = Path(name);
+    std::ofstream(path, std::ios::trunc) << "#!/bin/sh\n" << body << '\n';
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    return path;
+}
+
+std::string TServiceHarness::MarkerScript(const std::string& name) const {
+    return WriteScript(name + ".sh", "echo $$ >> '" + Path(name + ".runs") + "'");
+}
+
+int TServiceHarness::Runs(const std::string& name) const {
+    std::istringstream in(ReadFile(name + ".runs"));
+    int runs = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++runs;
+    }
+    return runs;
+}
+
+void TServiceHarness::Start(const TStartOptions& options) {
+    if (pid_ != 0) {
+        throw std::logic_error("the program was started already");
+    }
+    std::vector<std::string> args;
+    if (PrivateRunAvailable()) {
+        args = {"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh"};
+    }
+    args.push_back(Path("TarvokSvc"));
+    args.insert(args.end(), options.Arguments.begin(), options.Arguments.end());
+
+    std::vector<std::string> environment = BaseEnvironment();
+    environment.push_back("NOTIFY_SOCKET=" + Path("notify"));
+    if (options.FakeStart) {
+        // Faking the monotonic clock too would stretch or cut every wait of the program.
+        environment.insert(environment.end(), {std::string("LD_PRELOAD=") + FakeTimeLibrary,
+                                               "FAKETIME=" + FakeTimeSetting(*options.FakeStart),
+                                               "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+    }
+    startMoment_ = options.FakeStart.value_or(UtcNow());
+    startedAt_ = TSteadyClock::now();
+    pid_ = Spawn(args, environment, Path("stdout"), Path("stderr"));
+    if (pid_ == 0) {
+        throw std::runtime_error("cannot start " + args.front());
+    }
+}
+
+void TServiceHarness::Signal(int signal) const {
+    if (pid_ != 0 && !exitCode_) {
+        ::kill(pid_, signal);
+    }
+}
+
+std::optional<int> TServiceHarness::WaitForExit(TSteadyClock::duration patience) {
+    WaitUntil(
+        [this] {
+            int status = 0;
+            if (!exitCode_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exitCode_ = ExitCodeOf(status);
+            }
+            return exitCode_.has_value();
+        },
+        patience);
+    return exitCode_;
+}
+
+TDateTime TServiceHarness::ProgramNow() const {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TSteadyClock::now() - startedAt_);
+    return startMoment_ + static_cast<double>(elapsed.count()) / MsPerDay;
+}
+
+TSteadyClock::time_point TServiceHarness::SteadyAt(TDateTime moment) const {
+    const double ms = std::round((moment - startMoment_) * MsPerDay);
+    return startedAt_ + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
+
+bool TServiceHarness::Send(std::string_view message) const {
+    return SendSlotMessage(ServiceSlotName, message);
+}
+
+std::vector<TReceived> TServiceHarness::Messages() const {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+
+std::vector<std::string> TServiceHarness::MessageTexts(std::size_t from) const {
+    std::vector<std::string> texts;
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = from; i < messages_.size(); ++i) {
+        texts.push_back(messages_[i].Text);
+    }
+    return texts;
+}
+
+std::optional<std::size_t>
+TServiceHarness::WaitForMessage(const std::function<bool(const std::string&)>& match,
+                                std::size_t from, TSteadyClock::duration patience) {
+    std::optional<std::size_t> found;
+    WaitUntil(
+        [&] {
+            std::lock_guard lock(mutex_);
+            for (; from < messages_.size(); ++from) {
+                if (match(messages_[from].Text)) {
+                    found = from;
+                    return true;
+                }
+            }
+            return false;
+        },
+        patience);
+    return found;
+}
+
+std::optional<std::size_t> TServiceHarness::WaitForMessage(std::string_view text, std::size_t from,
+                                                           TSteadyClock::duration patience) {
+    return WaitForMessage([text](const std::string& message) { return message == text; }, from,
+                          patience);
+}
+
+std::vector<std::string> TServiceHarness::NotifyMessages() const {
+    std::lock_guard lock(mutex_);
+    return notifications_;
+}
+
+bool TServiceHarness::WaitForNotify(std::string_view text, TSteadyClock::duration patience) {
+    return WaitUntil(
+        [&] {
+            std::lock_guard lock(mutex_);
+            for (const std::string& notification : notifications_) {
+                if (notification == text) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        patience);
+}
+
+std::vector<std::string> TServiceHarness::LogLines() const {
+    const std::deque<std::string> lines = SplitLogLines(ReadFile("tarvok.log"));
+    return {lines.begin(), lines.end()};
+}
+
+std::vector<std::string> TServiceHarness::LogMessages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines()) {
+        messages.push_back(LogMessage(line));
+    }
+    return messages;
+}
+
+std::optional<std::string> TServiceHarness::WaitForLogLine(std::string_view message,
+                                                           TSteadyClock::duration patience) {
+    std::optional<std::string> found;
+    WaitUntil(
+        [&] {
+            for (const std::string& line : LogLines()) {
+                if (LogMessage(line) == message) {
+                    found = line;
+                    return true;
+                }
+            }
+            return false;
+        },
+        patience);
+    return found;
+}
+
+bool TServiceHarness::WaitUntil(const std::function<bool()>& condition,
+                                TSteadyClock::duration patience) const {
+    const auto deadline = TSteadyClock::now() + patience;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        lock.unlock();
+        const bool met = condition();
+        lock.lock();
+        const auto now = TSteadyClock::now();
+        if (met || now >= deadline) {
+            return met;
+        }
+        // Arrivals wake the wait at once; files (the log, the markers) are looked at again
+        // after a short while.
+        arrived_.wait_until(lock, std::min(deadline, now + RecheckInterval));
+    }
+}
+
+void TServiceHarness::Collect() {
+    std::string buffer(4096, '\0');
+    for (;;) {
+        pollfd ready{notifyFd_, POLLIN, 0};
+        ::poll(&ready, 1, static_cast<int>(CollectInterval.count()));
+        std::vector<std::string> notifications;
+        for (ssize_t got;
+             (got = ::recv(notifyFd_, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
+            notifications.push_back(buffer.substr(0, static_cast<std::size_t>(got)));
+        }
+        std::vector<TReceived> messages;
+        for (std::string text = client_.ReadMessage(); !text.empty();
+             text = client_.ReadMessage()) {
+            messages.push_back({std::move(text), TSteadyClock::now()});
+        }
+        std::lock_guard lock(mutex_);
+        notifications_.insert(notifications_.end(), notifications.begin(), notifications.end());
+        messages_.insert(messages_.end(), messages.begin(), messages.end());
+        if (!notifications.empty() || !messages.empty()) {
+            arrived_.notify_all();
+        }
+        if (stopping_) {
+            return;
+        }
+    }
+}
+
+} // namespace tarvok::e2e

@@ -1,0 +1,163 @@
+// The real TarvokSvc run the way systemd runs it, for whole-program tests and benchmarks.
+//
+// A harness makes a program directory of its own holding a copy of the service program, owns the
+// manager's slot "TarvokClient" (collecting every message with the moment it arrived) and plays
+// the service manager: NOTIFY_SOCKET is a socket of its own, signals are the controls (SIGUSR1
+// pause, SIGUSR2 continue, SIGTERM stop). The program can start at a chosen wall-clock moment
+// (libfaketime; the monotonic clock stays real, so its waits keep their length), in UTC, with
+// the C locale, and with a private /run where that can be had, so its events reach no journal.
+//
+// The process using it must already be in a network namespace of its own
+// (tests/NetworkNamespace.h): the slots are machine-wide names otherwise.
+//
+//   TServiceHarness service("FirstMinute");
+//   service.WriteTasks({MakeTask(1, "Report", service.MarkerScript("report"), "",
+//                                DailyAt(10, 16))});
+//   service.Start({.FakeStart = EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 57)});
+//   service.WaitForLogLine("Task \"Report\" [1] started.");
+//
+// Every wait takes a patience: it returns as soon as what it waits for is there, and gives up
+// (false, or nothing) once the patience is spent. Nothing here sleeps for a fixed time.
+#pragma once
+
+#include "shared/MailSlot.h"
+#include "shared/TaskDef.h"
+#include "shared/Time.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace tarvok::e2e {
+
+using TSteadyClock = std::chrono::steady_clock;
+// Long enough for a loaded two-core machine; passes come every 500 ms.
+inline constexpr auto DefaultPatience = std::chrono::seconds(10);
+
+struct TReceived {
+    std::string Text;
+    TSteadyClock::time_point At;
+};
+
+// Every day at hour:minute, from 1 December 2026 on.
+TScheDef DailyAt(int hour, int minute);
+// An enabled task of normal priority without a working directory.
+TTaskDef MakeTask(std::int32_t id, const std::string& name, const std::string& command,
+                  const std::string& parameters, const TScheDef& schedule, bool blocking = false);
+
+// The parts of a log line "08-Dec-2026 - 10:16:00 : Task "Report" [1] started.".
+std::string LogStamp(const std::string& line);
+std::string LogMessage(const std::string& line);
+
+// What a process has used: the CPU time of its live threads (user and system) and its resident
+// memory, peak and current.
+struct TResourceUse {
+    std::chrono::nanoseconds Cpu{0};
+    std::uint64_t PeakResidentKiB = 0;
+    std::uint64_t ResidentKiB = 0;
+};
+// Raises std::runtime_error when the process is gone.
+TResourceUse ResourceUseOf(pid_t pid);
+
+// Whether started programs get a private /run (user namespaces allow it).
+bool PrivateRunAvailable();
+
+struct TStartOptions {
+    // The local (UTC) wall-clock moment the program starts at; none: the real clock.
+    std::optional<TDateTime> FakeStart = std::nullopt;
+    // Empty: run as the service.
+    std::vector<std::string> Arguments = {};
+};
+
+class TServiceHarness {
+public:
+    // A fresh program directory named after the caller (test or benchmark) and the slot.
+    explicit TServiceHarness(const std::string& name);
+    // Kills the program if it still runs and every blocking run it reported, then removes the
+    // directory.
+    ~TServiceHarness();
+    TServiceHarness(const TServiceHarness&) = delete;
+    TServiceHarness& operator=(const TServiceHarness&) = delete;
+
+    const std::filesystem::path& Dir() const { return dir_; }
+    // The full path of a file in the program directory.
+    std::string Path(const std::string& file) const;
+    std::string ReadFile(const std::string& file) const;
+
+    // Saves the task file with the records as given, ids included.
+    void WriteTasks(const std::vector<TTaskDef>& tasks) const;
+    // An executable shell script in the program directory; its full path.
+    std::string WriteScript(const std::string& name, const std::string& body) const;
+    // A task command that appends its process id to "<name>.runs" each time it starts.
+    std::string MarkerScript(const std::string& name) const;
+    // How often a marker script has started so far.
+    int Runs(const std::string& name) const;
+
+    // Starts the copied program with its output in the files "stdout" and "stderr".
+    void Start(const TStartOptions& options = {});
+    pid_t Pid() const { return pid_; }
+    void Signal(int signal) const;
+    // The exit code (128 + signal for a killed program), or nothing if it is still running.
+    std::optional<int> WaitForExit(TSteadyClock::duration patience = DefaultPatience);
+    // The program's wall clock (faked or not), estimated from the start: at or a few
+    // milliseconds after it.
+    TDateTime ProgramNow() const;
+    // When the program's wall clock shows the moment, on this process's steady clock (the same
+    // estimate): for latencies measured from a minute's start.
+    TSteadyClock::time_point SteadyAt(TDateTime moment) const;
+
+    // Sends to "TarvokService" as the manager does; false when nobody received it.
+    bool Send(std::string_view message) const;
+    std::vector<TReceived> Messages() const;
+    std::vector<std::string> MessageTexts(std::size_t from = 0) const;
+    // The position of the first message at or after `from` that matches.
+    std::optional<std::size_t> WaitForMessage(const std::function<bool(const std::string&)>& match,
+                                              std::size_t from = 0,
+                                              TSteadyClock::duration patience = DefaultPatience);
+    std::optional<std::size_t> WaitForMessage(std::string_view text, std::size_t from = 0,
+                                              TSteadyClock::duration patience = DefaultPatience);
+    // Everything the program told its service manager, in order.
+    std::vector<std::string> NotifyMessages() const;
+    bool WaitForNotify(std::string_view text, TSteadyClock::duration patience = DefaultPatience);
+
+    std::vector<std::string> LogLines() const;
+    // The log's messages without their stamps.
+    std::vector<std::string> LogMessages() const;
+    // The first log line whose message is the text.
+    std::optional<std::string> WaitForLogLine(std::string_view message,
+                                              TSteadyClock::duration patience = DefaultPatience);
+
+    // True once the condition holds, checked after each arrival and every few milliseconds.
+    bool WaitUntil(const std::function<bool()>& condition,
+                   TSteadyClock::duration patience = DefaultPatience) const;
+
+private:
+    void Collect();
+
+    std::filesystem::path dir_;
+    TMailSlot client_;
+    int notifyFd_ = -1;
+    pid_t pid_ = 0;
+    int pidFd_ = -1;
+    std::optional<int> exitCode_;
+    TDateTime startMoment_ = 0; // on the program's wall clock
+    TSteadyClock::time_point startedAt_{};
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable arrived_;
+    std::vector<TReceived> messages_;
+    std::vector<std::string> notifications_;
+    bool stopping_ = false;
+    std::thread collector_;
+};
+
+} // namespace tarvok::e2e
