@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -51,12 +51,17 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Fresh from the kernel each time: a generator's state would be shared by forked processes,
+// which would then all try the same names, and a name that can be guessed can be planted.
 std::string RandomSuffix() {
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
     static constexpr char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix(10, '0');
-    for (char& c : suffix) {
-        c = digits[generator() % (sizeof(digits) - 1)];
+    unsigned char bytes[10] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        ThrowErrno("getrandom");
+    }
+    std::string suffix(sizeof bytes, '0');
+    for (std::size_t i = 0; i < sizeof bytes; ++i) {
+        suffix[i] = digits[bytes[i] % (sizeof(digits) - 1)];
     }
     return suffix;
 }
