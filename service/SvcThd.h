@@ -18,6 +18,7 @@
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,9 @@ public:
     // The next waiting message, or an empty text.
     virtual std::string ReadMessage() = 0;
     virtual void SendToClient(const std::string& message) = 0;
+    // How many messages were dropped since the last call because their sender may not control
+    // the service. A channel that checks no senders drops none.
+    virtual std::size_t TakeRefused() { return 0; }
 };
 
 // The real channel: owns the slot "TarvokService" and writes to "TarvokClient".
@@ -75,8 +79,10 @@ private:
     void ConnectClient();
     void DeleteTask(std::int32_t taskId);
     void TruncateLog();
-    // The file's tasks, or the reason it could not be read.
-    bool LoadTaskFile(TTaskList& into);
+    enum class TTaskFileLoad { Loaded, Missing, Refused, Unreadable };
+    // Fills the list from a trusted task file; logs why when the file is refused or unreadable.
+    TTaskFileLoad LoadTaskFile(TTaskList& into);
+    void NoteRefusedMessages();
 
     // Declared in reverse order of release: the log writer goes first, the task list last.
     const TProgramPaths paths_;
@@ -88,6 +94,11 @@ private:
     TSysLogger log_;
     TLoggingRunHost runHost_;
     TDateTime nextDue_ = 0;
+    // The last load found the task file untrusted: no task runs and the file is not rewritten.
+    bool taskFileRefused_ = false;
+    // Refused messages not yet noted in the log, and when the last note was written.
+    std::size_t refused_ = 0;
+    TDateTime refusalNoted_ = 0;
 };
 
 } // namespace tarvok
