@@ -9,6 +9,11 @@
 // on minutes missed while paused or asleep: the next test is the next whole minute after the
 // last one tested. After the clock is set back, nothing is tested until it reaches that minute
 // again.
+//
+// Only the program directory's administrators are heard: the slot drops everyone else's
+// messages, and the thread notes how many in the log at most once a minute. A task file that
+// someone else could have written (platform::ReadTrustedFile) is not used at all: the list
+// becomes empty, the file is never rewritten, and every reload says why in the log.
 #pragma once
 
 #include "service/PausableThread.h"

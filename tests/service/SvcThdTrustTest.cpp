@@ -126,18 +126,15 @@ TEST_F(SvcThdTrustTest, AnUntrustedTaskFileRunsNothingAndIsNeverRewritten) {
         const char* Reason;
     };
     const std::string taskPath = paths_.TaskPath;
+    // The reasons themselves are the platform's; one about the file and one about its place.
     const TRow rows[] = {
         {"writable by others", [&] { Chmod(taskPath, 0666); }, "it is writable by others"},
-        {"in a directory writable by others", [&] { Chmod(dir_.string(), 0777); },
-         "its directory is writable by others"},
         {"a symbolic link",
          [&] {
              fs::rename(taskPath, Path("elsewhere"));
              fs::create_symlink(Path("elsewhere"), taskPath);
          },
          "it is a symbolic link"},
-        {"linked twice", [&] { fs::create_hard_link(taskPath, Path("second-name")); },
-         "it has more than one link"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.What);
