@@ -26,11 +26,32 @@ private:
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 
+// Never through a symbolic link: a link planted at the path is an error (every save replaces a
+// link by a file anyway), so a privileged reader cannot be pointed at another file.
 std::string ReadFile(const std::string& path);
 
-// Writes the content to a new file beside the target (created exclusively, never through a
-// link), flushes it to disk and renames it over the target. The result has mode 0664 and the
-// directory's group. On failure the target is untouched and no temporary file remains.
+// What a privileged program found when it read a file it is about to act on.
+struct TTrustedFile {
+    enum class TOutcome { Trusted, Missing, Refused };
+    TOutcome Outcome = TOutcome::Missing;
+    std::string Content; // Trusted only
+    std::string Refusal; // Refused only: why, e.g. "it is writable by others"
+};
+
+// Reads a file only when nobody but its directory's administrators (platform/Accounts.h) can
+// have put its content there: a regular file with one link, not a symbolic link, owned by an
+// administrator, writable by no one else (others, or a group that is not the directory's), in a
+// directory not writable by others. The checks and the read go through one descriptor, so
+// nothing can be swapped in between. Missing: nothing at all is at the path. Raises TIoError
+// when the directory or the file cannot be opened or read for any other reason.
+TTrustedFile ReadTrustedFile(const std::string& path);
+
+// Writes the content to a new file beside the target (created exclusively under a random name,
+// never through a link), flushes it to disk and renames it over the target, so a link at the
+// target is replaced, not followed. The result has mode 0664 and the directory's group; a
+// writer that cannot hand the file to that group (not a member) gets 0644 instead, so no group
+// outside the directory's ever may write it. On failure the target is untouched and no
+// temporary file remains.
 void ReplaceFile(const std::string& path, std::string_view content);
 
 // Deletes a file; a missing file is no error.

@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::int32_t LogLineLimit = 3000;
 constexpr auto PassInterval = std::chrono::milliseconds(500);
+// Refused messages are noted at most this often, so a flood cannot fill the log.
+constexpr TDateTime RefusalNoteInterval = 1.0 / 1440;
 
 class TMailSlotChannel final : public TSchedulerChannel {
 public:
@@ -20,6 +22,7 @@ public:
     void SendToClient(const std::string& message) override {
         SendSlotMessage(ClientSlotName, message);
     }
+    std::size_t TakeRefused() override { return slot_.TakeRefused(); }
 
 private:
     TMailSlot slot_;
@@ -75,7 +78,21 @@ void TTarvokThread::Poll() {
          message = channel_->ReadMessage()) {
         HandleMessage(message);
     }
+    NoteRefusedMessages();
     Tick();
+}
+
+void TTarvokThread::NoteRefusedMessages() {
+    refused_ += channel_->TakeRefused();
+    const TDateTime now = clock_.Now();
+    // A clock set back must not hold the note back until it catches up again.
+    const bool notedLately = now >= refusalNoted_ && now < refusalNoted_ + RefusalNoteInterval;
+    if (refused_ == 0 || notedLately) {
+        return;
+    }
+    log_.AddFmt("Dropped %d message(s) from accounts that may not control Tarvok.", refused_);
+    refused_ = 0;
+    refusalNoted_ = now;
 }
 
 void TTarvokThread::Tick() {
@@ -159,6 +176,11 @@ void TTarvokThread::ConnectClient() {
 // The task leaves the list only once the file without it is saved; a failed save changes
 // nothing, so list, file and manager stay in step.
 void TTarvokThread::DeleteTask(std::int32_t taskId) {
+    // The list of a refused file is empty: saving it would delete a file that is not ours.
+    if (taskFileRefused_) {
+        SendToClient(FormatMessage(TMessageCode::TaskDeleted, 0));
+        return;
+    }
     const TTaskDef task = tasks_.FindTask(taskId);
     TTaskList remaining = tasks_;
     if (task.Id != 0) { // an unknown id must not delete a damaged file's task 0
@@ -187,26 +209,46 @@ void TTarvokThread::TruncateLog() {
     log_.Add("System log truncated.");
 }
 
-bool TTarvokThread::LoadTaskFile(TTaskList& into) {
+TTarvokThread::TTaskFileLoad TTarvokThread::LoadTaskFile(TTaskList& into) {
     try {
-        into.LoadFromFile(paths_.TaskPath);
-        return true;
+        const platform::TTrustedFile file = platform::ReadTrustedFile(paths_.TaskPath);
+        switch (file.Outcome) {
+        case platform::TTrustedFile::TOutcome::Missing:
+            return TTaskFileLoad::Missing;
+        case platform::TTrustedFile::TOutcome::Refused:
+            log_.AddFmt("The task file is not trusted (%s); no task will run from it.",
+                        file.Refusal);
+            return TTaskFileLoad::Refused;
+        case platform::TTrustedFile::TOutcome::Trusted:
+            into.LoadFromBytes(file.Content, paths_.TaskPath);
+            return TTaskFileLoad::Loaded;
+        }
     } catch (const platform::TIoError& error) {
         log_.AddFmt("The task file could not be read: %s", error.what());
-        return false;
     }
+    return TTaskFileLoad::Unreadable;
 }
 
 void TTarvokThread::ReloadTasks(std::int32_t taskId, TReloadMode mode) {
-    if (!platform::FileExists(paths_.TaskPath)) {
-        return;
-    }
-    // A file that cannot be read leaves the tasks in use as they were.
     TTaskList loaded;
-    if (!LoadTaskFile(loaded)) {
+    switch (LoadTaskFile(loaded)) {
+    case TTaskFileLoad::Missing:
         return;
+    case TTaskFileLoad::Unreadable:
+        return; // the tasks in use stay as they were
+    case TTaskFileLoad::Refused:
+        // Whoever could write the file may have written the tasks loaded before, too.
+        tasks_.Clear();
+        taskFileRefused_ = true;
+        if (mode == TReloadMode::Rebuild) {
+            table_.Rebuild(tasks_);
+        }
+        return;
+    case TTaskFileLoad::Loaded:
+        break;
     }
     tasks_ = std::move(loaded);
+    taskFileRefused_ = false;
     log_.Add("Task list (re)loaded");
     switch (mode) {
     case TReloadMode::Rebuild:

@@ -9,6 +9,11 @@
 // on minutes missed while paused or asleep: the next test is the next whole minute after the
 // last one tested. After the clock is set back, nothing is tested until it reaches that minute
 // again.
+//
+// Only the program directory's administrators are heard: the slot drops everyone else's
+// messages, and the thread notes how many in the log at most once a minute. A task file that
+// someone else could have written (platform::ReadTrustedFile) is not used at all: the list
+// becomes empty, the file is never rewritten, and every reload says why in the log.
 #pragma once
 
 #include "service/PausableThread.h"
@@ -18,6 +23,7 @@
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +37,9 @@ public:
     // The next waiting message, or an empty text.
     virtual std::string ReadMessage() = 0;
     virtual void SendToClient(const std::string& message) = 0;
+    // How many messages were dropped since the last call because their sender may not control
+    // the service. A channel that checks no senders drops none.
+    virtual std::size_t TakeRefused() { return 0; }
 };
 
 // The real channel: owns the slot "TarvokService" and writes to "TarvokClient".
@@ -75,8 +84,10 @@ private:
     void ConnectClient();
     void DeleteTask(std::int32_t taskId);
     void TruncateLog();
-    // The file's tasks, or the reason it could not be read.
-    bool LoadTaskFile(TTaskList& into);
+    enum class TTaskFileLoad { Loaded, Missing, Refused, Unreadable };
+    // Fills the list from a trusted task file; logs why when the file is refused or unreadable.
+    TTaskFileLoad LoadTaskFile(TTaskList& into);
+    void NoteRefusedMessages();
 
     // Declared in reverse order of release: the log writer goes first, the task list last.
     const TProgramPaths paths_;
@@ -88,6 +99,11 @@ private:
     TSysLogger log_;
     TLoggingRunHost runHost_;
     TDateTime nextDue_ = 0;
+    // The last load found the task file untrusted: no task runs and the file is not rewritten.
+    bool taskFileRefused_ = false;
+    // Refused messages not yet noted in the log, and when the last note was written.
+    std::size_t refused_ = 0;
+    TDateTime refusalNoted_ = 0;
 };
 
 } // namespace tarvok

@@ -1,6 +1,8 @@
 #include "shared/MailSlot.h"
 
+#include "platform/Accounts.h"
 #include "platform/Files.h"
+#include "shared/Glob.h"
 
 #include <algorithm>
 #include <chrono>
@@ -57,6 +59,15 @@ TStalledReceivers& StalledReceivers() {
     return receivers;
 }
 
+// Without its own directory a program knows of no administrator but root.
+TSenderPolicy ProgramAdministrators() {
+    try {
+        return AdministratorsOf(ProgramPaths().ProgramDir);
+    } catch (const platform::TIoError&) {
+        return [](const platform::TSenderCredentials& sender) { return sender.Uid == 0; };
+    }
+}
+
 } // namespace
 
 std::string SlotPath(std::string_view name) {
@@ -67,8 +78,16 @@ std::string SlotPath(std::string_view name) {
     return path;
 }
 
-TMailSlot::TMailSlot(std::string_view name)
-    : path_(SlotPath(name)), datagrams_(path_, MaxSlotMessage) {
+TSenderPolicy AdministratorsOf(std::string directory) {
+    return [directory = std::move(directory)](const platform::TSenderCredentials& sender) {
+        return platform::IsAdministrator(sender.Uid, directory);
+    };
+}
+
+TMailSlot::TMailSlot(std::string_view name) : TMailSlot(name, ProgramAdministrators()) {}
+
+TMailSlot::TMailSlot(std::string_view name, TSenderPolicy accept)
+    : path_(SlotPath(name)), accept_(std::move(accept)), datagrams_(path_, MaxSlotMessage) {
     if (!datagrams_.Bound()) {
         return;
     }
@@ -122,6 +141,11 @@ void TMailSlot::Collect(std::size_t limit) {
         }
         if (!datagram) {
             return;
+        }
+        // Judged before anything else, so that whatever a stranger sends is counted.
+        if (!datagram->Sender || !accept_ || !accept_(*datagram->Sender)) {
+            ++refused_;
+            continue;
         }
         if (datagram->Truncated()) {
             continue;

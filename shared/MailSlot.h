@@ -1,8 +1,10 @@
 // Mail slots: one-way queues of short text messages between the programs.
 //
-// A program owns its receiving slot by name; anyone may send to a name. Names match whatever
-// their letter case. A message sent while nobody owns the name is lost, and so is the queue of
-// a slot when its owner ends. One sender's messages arrive in the order sent.
+// A program owns its receiving slot by name; anyone may send to a name, but a slot keeps only
+// the messages of the senders its policy accepts (by default the administrators of the program's
+// directory). Names match whatever their letter case. A message sent while nobody owns the name
+// is lost, and so is the queue of a slot when its owner ends. One sender's messages arrive in
+// the order sent.
 //
 //     TMailSlot slot("TarvokClient");
 //     for (std::string message = slot.ReadMessage(); !message.empty();
@@ -16,6 +18,7 @@
 #include <concepts>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -33,15 +36,26 @@ inline constexpr std::size_t SlotQueueLimit = 4096;
 // "\\.\mailslot\" and the name in lower case (ASCII letters only; other bytes as they are).
 std::string SlotPath(std::string_view name);
 
+// Whose messages a slot keeps, judged by the kernel's word on the sender. An empty policy
+// accepts nobody.
+using TSenderPolicy = std::function<bool(const platform::TSenderCredentials&)>;
+
+// Root, the directory's owner and the members of its group (platform/Accounts.h), looked up
+// for every message.
+TSenderPolicy AdministratorsOf(std::string directory);
+
 // The owner's end. A thread of the slot's own keeps taking messages off the system as they
 // arrive, so senders are not held up by an owner that reads only now and then.
 //
 // Dropped on arrival, without a trace: messages longer than MaxSlotMessage, empty messages
 // (also those that are empty once cut at their first zero byte) and messages beyond
-// SlotQueueLimit. A zero byte ends a message.
+// SlotQueueLimit. A zero byte ends a message. Dropped and counted (TakeRefused): every message
+// from a sender the policy does not accept, or whose sender the system did not tell.
 class TMailSlot {
 public:
+    // Accepts the administrators of the running program's directory.
     explicit TMailSlot(std::string_view name);
+    TMailSlot(std::string_view name, TSenderPolicy accept);
     ~TMailSlot();
     TMailSlot(const TMailSlot&) = delete;
     TMailSlot& operator=(const TMailSlot&) = delete;
@@ -55,12 +69,17 @@ public:
     // message whose send has returned true is seen here, after the older ones.
     std::string ReadMessage();
 
+    // How many messages were refused for their sender since the last call.
+    std::size_t TakeRefused() { return refused_.exchange(0); }
+
 private:
     void ReadUntilStopped();
     // Moves waiting datagrams from the system into the queue; needs mutex_.
     void Collect(std::size_t limit);
 
     std::string path_;
+    TSenderPolicy accept_;
+    std::atomic<std::size_t> refused_{0};
     platform::TDatagramSlot datagrams_;
     std::mutex mutex_;
     std::deque<std::string> queue_;

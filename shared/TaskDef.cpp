@@ -146,7 +146,11 @@ void TTaskList::Exchange(std::size_t a, std::size_t b) {
 
 void TTaskList::LoadFromFile(const std::string& path) {
     Clear();
-    const std::string content = platform::ReadFile(path);
+    LoadFromBytes(platform::ReadFile(path), path);
+}
+
+void TTaskList::LoadFromBytes(std::string_view content, const std::string& path) {
+    Clear();
     const auto bytes =
         std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
     const std::size_t complete = bytes.size() / TaskDefSize;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok {
@@ -80,6 +81,9 @@ public:
     // not a whole number of records keeps the complete ones and then raises TIoError ("Read
     // beyond end of file"); a file that cannot be read leaves the list empty and raises.
     void LoadFromFile(const std::string& path);
+    // The same from a file's content already read (the service reads through a checked
+    // descriptor); `path` only names the file in the error.
+    void LoadFromBytes(std::string_view content, const std::string& path);
     // Replaces the file whole, so a failure leaves the previous file as it was and raises
     // TIoError. An empty list deletes the file instead; failing to delete is ignored.
     void SaveToFile(const std::string& path) const;

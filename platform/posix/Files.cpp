@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/Accounts.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -99,13 +101,69 @@ std::pair<int, std::string> CreateTemporaryBeside(const std::string& path) {
 // Mode 0664 whatever the umask, and the directory's group so that its members share the file.
 void ShareWithDirectoryGroup(int fd, const std::string& path) {
     struct stat directory {};
-    if (::stat(DirectoryOf(path).c_str(), &directory) == 0) {
+    const bool known = ::stat(DirectoryOf(path).c_str(), &directory) == 0;
+    if (known) {
         // Only root or a member may hand the file to the group; otherwise it keeps ours.
         [[maybe_unused]] int ignored = ::fchown(fd, static_cast<uid_t>(-1), directory.st_gid);
     }
-    if (::fchmod(fd, 0664) != 0) {
+    struct stat file {};
+    if (::fstat(fd, &file) != 0) {
         ThrowErrno(path);
     }
+    // A file left in the writer's own group must not be writable by that group: its members
+    // need not administer the directory.
+    const mode_t mode = known && file.st_gid == directory.st_gid ? 0664 : 0644;
+    if (::fchmod(fd, mode) != 0) {
+        ThrowErrno(path);
+    }
+}
+
+std::string ReadAll(int fd, const std::string& path) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowErrno(path);
+        }
+        if (got == 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+// Not following a link, and not waiting on a pipe or a terminal that was put at the path.
+constexpr int ReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+TTrustedFile Refused(std::string why) {
+    return {TTrustedFile::TOutcome::Refused, {}, std::move(why)};
+}
+
+// Empty when a file with this status may be trusted in a directory with that status.
+std::string Distrust(const struct stat& file, const struct stat& directory) {
+    if (!S_ISREG(file.st_mode)) {
+        return "it is not a regular file";
+    }
+    // No link at all only means a save replaced it after it was opened: still the last save.
+    if (file.st_nlink > 1) {
+        return "it has more than one link";
+    }
+    if (!IsAdministrator(file.st_uid, TDirectoryOwners{directory.st_uid, directory.st_gid})) {
+        return "it is owned by uid " + std::to_string(file.st_uid) +
+               ", who does not administer its directory";
+    }
+    if ((file.st_mode & S_IWOTH) != 0) {
+        return "it is writable by others";
+    }
+    if ((file.st_mode & S_IWGRP) != 0 && file.st_gid != directory.st_gid) {
+        return "it is writable by group " + std::to_string(file.st_gid) +
+               ", which is not its directory's group";
+    }
+    return {};
 }
 
 } // namespace
@@ -125,25 +183,45 @@ bool DirectoryExists(const std::string& path) {
 }
 
 std::string ReadFile(const std::string& path) {
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    TFd fd(::open(path.c_str(), ReadFlags));
     if (fd.Get() < 0) {
         ThrowErrno(path);
     }
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowErrno(path);
-        }
-        if (got == 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<size_t>(got));
+    return ReadAll(fd.Get(), path);
+}
+
+TTrustedFile ReadTrustedFile(const std::string& path) {
+    // The directory may be reached through links: it is where the program itself was found.
+    const std::string directoryPath = DirectoryOf(path);
+    TFd directory(::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat directoryInfo {};
+    if (directory.Get() < 0 || ::fstat(directory.Get(), &directoryInfo) != 0) {
+        ThrowErrno(directoryPath);
     }
+    // Checked first: in such a directory anyone may have planted whatever is at the name.
+    if ((directoryInfo.st_mode & S_IWOTH) != 0) {
+        return Refused("its directory is writable by others");
+    }
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    TFd fd(::openat(directory.Get(), name.c_str(), ReadFlags));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        if (errno == ELOOP) {
+            return Refused("it is a symbolic link");
+        }
+        ThrowErrno(path);
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) {
+        ThrowErrno(path);
+    }
+    if (std::string why = Distrust(info, directoryInfo); !why.empty()) {
+        return Refused(std::move(why));
+    }
+    return {TTrustedFile::TOutcome::Trusted, ReadAll(fd.Get(), path), {}};
 }
 
 void ReplaceFile(const std::string& path, std::string_view content) {

@@ -1,0 +1,438 @@
+// Attacks on a real TarvokSvc run as root from a program directory of its own, by an account
+// that may not control it: messages to the service's slot, writes to its files, links planted
+// where it writes. The test plays the service manager (its own NOTIFY_SOCKET) and the manager
+// (the slot "TarvokClient"); the whole test program runs in a network namespace of its own, and
+// so does everything it starts. The intruder is a separate program run through setpriv.
+//
+// Whether an attack worked is judged by what it would have caused: a task that ran, a file
+// that changed, a log that was cut or leaked, an answer the service sent.
+#include "shared/MailSlot.h"
+#include "shared/Protocol.h"
+#include "shared/SysLog.h"
+#include "shared/TaskDef.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <optional>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarvok {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t Nobody = 65534;
+constexpr int IntruderDone = 0;
+constexpr int IntruderRefused = 3;
+
+// Waits for something the programs will do; the bound only turns a broken program into a
+// failure instead of a hang.
+bool WaitUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Starts a program; its output is appended to `output` for the failure messages.
+pid_t Spawn(const std::vector<std::string>& args, std::vector<std::string> environment,
+            const std::string& output) {
+    environment.insert(environment.end(), {"LC_ALL=C", "PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    auto pointers = [](const std::vector<std::string>& texts) {
+        std::vector<char*> result;
+        for (const std::string& text : texts) {
+            result.push_back(const_cast<char*>(text.c_str()));
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(environment);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid = 0;
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Attempts and the ones that got through, with what each breach was.
+struct TScore {
+    int Attempts = 0;
+    std::vector<std::string> Breaches;
+
+    void Add(int attempts) { Attempts += attempts; }
+    void Breach(bool happened, const std::string& what) {
+        if (happened) {
+            Breaches.push_back(what);
+        }
+    }
+    std::string Report() const {
+        std::string text = std::to_string(Attempts) + " attempts, " +
+                           std::to_string(Breaches.size()) + " successes";
+        for (const std::string& breach : Breaches) {
+            text += "\n  " + breach;
+        }
+        return text;
+    }
+};
+
+TTaskDef Task(std::int32_t id, const std::string& name, bool blocking, const fs::path& marker) {
+    TTaskDef task = TTaskDef::New();
+    task.Id = id;
+    task.Name = name;
+    task.Command = "/usr/bin/touch";
+    task.Parameters = marker.string();
+    task.Enabled = true;
+    task.Blocking = blocking;
+    return task; // no schedule: it runs only when asked to
+}
+
+void SaveTasks(const fs::path& path, std::initializer_list<TTaskDef> tasks) {
+    TTaskList list;
+    for (TTaskDef task : tasks) {
+        list.AddTask(task, false);
+    }
+    list.SaveToFile(path.string());
+}
+
+class AttackTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "the service must run as root and the intruder as another account";
+        }
+        root_ = fs::temp_directory_path() /
+                ("tarvok-attack-" + std::to_string(::getpid()) + "-" +
+                 testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        for (const fs::path& dir : {root_, tools_(), out_()}) {
+            fs::create_directories(dir);
+            ::chmod(dir.c_str(), 0755);
+        }
+        fs::create_directories(vault_());
+        ::chmod(vault_().c_str(), 0700);
+        Write(vault_() / "victim", "victim\n");
+        Write(vault_() / "secret", "secret 4711\n");
+        fs::copy_file(TARVOK_INTRUDER, Intruder());
+        ::chmod(Intruder().c_str(), 0755);
+        SaveTasks(tools_() / "evil.tsk", {Task(1, "Evil", false, out_() / "evil")});
+
+        if (Intrude(Nobody, {"whoami", std::to_string(Nobody)}) != IntruderDone) {
+            GTEST_SKIP() << "cannot run a program as uid " << Nobody
+                         << " with setpriv (util-linux):\n"
+                         << Read(root_ / "intruder.out");
+        }
+        client_.emplace(ClientSlotName);
+        notify_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        (root_ / "notify").string().copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(notify_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+
+    void TearDown() override {
+        if (service_ > 0) {
+            ::kill(service_, SIGKILL);
+            WaitFor(service_);
+        }
+        if (notify_ >= 0) {
+            ::close(notify_);
+        }
+        client_.reset();
+        if (!root_.empty()) {
+            fs::remove_all(root_);
+        }
+    }
+
+    fs::path prog_() const { return root_ / "prog"; }
+    fs::path tools_() const { return root_ / "tools"; }
+    fs::path vault_() const { return root_ / "vault"; }
+    fs::path out_() const { return root_ / "out"; }
+    fs::path Intruder() const { return tools_() / "intruder"; }
+    fs::path TaskFile() const { return prog_() / "tarvok.tsk"; }
+    fs::path LogFile() const { return prog_() / "tarvok.log"; }
+
+    void MakeProgramDirectory(mode_t mode, gid_t group) {
+        fs::create_directories(prog_());
+        fs::copy_file(TARVOK_SVC_BINARY, prog_() / "TarvokSvc");
+        ASSERT_EQ(::chown(prog_().c_str(), 0, group), 0);
+        ASSERT_EQ(::chmod(prog_().c_str(), mode), 0);
+    }
+
+    // Runs one act of the intruder program as the account; answers its exit code.
+    int Intrude(std::uint32_t uid, std::vector<std::string> args) {
+        const std::string id = std::to_string(uid);
+        args.insert(args.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                   "--", Intruder().string()});
+        const pid_t pid = Spawn(args, {}, (root_ / "intruder.out").string());
+        return pid > 0 ? WaitFor(pid) : -1;
+    }
+
+    void StartService() {
+        service_ = Spawn({(prog_() / "TarvokSvc").string()},
+                         {"NOTIFY_SOCKET=" + (root_ / "notify").string()},
+                         (root_ / "service.out").string());
+        ASSERT_GT(service_, 0);
+        std::string buffer(4096, '\0');
+        bool ready = false;
+        ASSERT_TRUE(WaitUntil([&] {
+            const ssize_t got = ::recv(notify_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            ready = got > 0 && buffer.substr(0, static_cast<std::size_t>(got)).find("READY=1") !=
+                                   std::string::npos;
+            return ready || !ServiceRunning();
+        }));
+        ASSERT_TRUE(ready) << Read(root_ / "service.out");
+    }
+
+    bool ServiceRunning() const {
+        return service_ > 0 && ::waitpid(service_, nullptr, WNOHANG) == 0;
+    }
+
+    int StopService() {
+        ::kill(service_, SIGTERM);
+        const int code = WaitFor(service_);
+        service_ = 0;
+        return code;
+    }
+
+    // The log's messages without their time stamps.
+    std::vector<std::string> Log() const {
+        std::vector<std::string> messages;
+        for (const std::string& line : SplitLogLines(Read(LogFile()))) {
+            const std::size_t colon = line.find(" : ");
+            messages.push_back(colon == std::string::npos ? line : line.substr(colon + 3));
+        }
+        return messages;
+    }
+    std::size_t Count(const std::string& message) const {
+        const auto log = Log();
+        return static_cast<std::size_t>(std::count(log.begin(), log.end(), message));
+    }
+    std::size_t CountStartingWith(const std::string& prefix) const {
+        const auto log = Log();
+        return static_cast<std::size_t>(std::count_if(
+            log.begin(), log.end(), [&](const std::string& m) { return m.starts_with(prefix); }));
+    }
+
+    // Root's "CD" travels behind everything sent before it, so once its line is in the log the
+    // service has dealt with all of that.
+    void Sync() {
+        const std::size_t before = Count("Client has disconnected.");
+        ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "CD"));
+        ASSERT_TRUE(WaitUntil([&] { return Count("Client has disconnected.") > before; }));
+        ++syncs_;
+    }
+
+    // What the service told the manager, its status and log notices left out.
+    std::vector<std::string> Told() {
+        for (std::string message = client_->ReadMessage(); !message.empty();
+             message = client_->ReadMessage()) {
+            if (message != "SR" && message != "SS" && message != "LC") {
+                told_.push_back(message);
+            }
+        }
+        return told_;
+    }
+
+    bool ToldAny(const std::string& prefix) {
+        const auto told = Told();
+        return std::any_of(told.begin(), told.end(),
+                           [&](const std::string& m) { return m.starts_with(prefix); });
+    }
+
+    fs::path root_;
+    pid_t service_ = 0;
+    int notify_ = -1;
+    std::optional<TMailSlot> client_;
+    std::vector<std::string> told_;
+    std::size_t syncs_ = 0;
+};
+
+TEST_F(AttackTest, AStrangerChangesNothing) {
+    MakeProgramDirectory(02775, 0);
+    SaveTasks(TaskFile(),
+              {Task(1, "Mark", true, out_() / "ran-1"), Task(2, "Spare", false, out_() / "ran-2")});
+    StartService();
+    const std::string tasks = Read(TaskFile());
+    TScore score;
+
+    const std::string handedOver = "TS 1 " + std::to_string(::getpid()); // a process that lives
+    const std::vector<std::string> messages = {"TR 1", "TR 2",     "TD 2", "LT", "TN 2",
+                                               "TM 1", handedOver, "CR",   "CD"};
+    for (const std::string& message : messages) {
+        SCOPED_TRACE(message);
+        EXPECT_EQ(Intrude(Nobody, {"send", message}), IntruderDone) << "not even delivered";
+    }
+    constexpr int flood = 300;
+    EXPECT_EQ(Intrude(Nobody, {"send", "TR 2", std::to_string(flood)}), IntruderDone);
+    score.Add(static_cast<int>(messages.size()) + flood);
+
+    const std::string evil = (tools_() / "evil.tsk").string();
+    const std::vector<std::vector<std::string>> acts = {
+        {"write", TaskFile().string(), evil},
+        {"replace", TaskFile().string(), evil},
+        {"remove", TaskFile().string()},
+        {"write", LogFile().string(), evil},
+        {"remove", LogFile().string()},
+        {"replace", (prog_() / "TarvokSvc").string(), evil},
+        {"link", (vault_() / "victim").string(), (prog_() / "tarvok.tsk.tmp").string()},
+        {"link", (vault_() / "victim").string(), (prog_() / "tarvok.log.tmp-0000000000").string()},
+    };
+    for (const auto& act : acts) {
+        const int verdict = Intrude(Nobody, act);
+        EXPECT_EQ(verdict, IntruderRefused) << act[0] << " " << act[1];
+        score.Breach(verdict == IntruderDone, act[0] + " " + act[1]);
+    }
+    score.Add(static_cast<int>(acts.size()));
+
+    Sync();
+    score.Breach(fs::exists(out_() / "ran-1") || fs::exists(out_() / "ran-2") ||
+                     CountStartingWith("Task \"") + CountStartingWith("Blocking task") > 0,
+                 "a task ran");
+    score.Breach(Read(TaskFile()) != tasks, "the task file changed");
+    score.Breach(ToldAny("TX"), "a task was deleted");
+    score.Breach(Log().empty() || Log().front() != "Tarvok Service starting!" ||
+                     Count("System log truncated.") > 0,
+                 "the log was cut");
+    score.Breach(Count("Task list (re)loaded") != 1, "the task list was reloaded");
+    score.Breach(Count("Client has connected.") > 0 || ToldAny("TS"), "a client was let in");
+    score.Breach(Count("Client has disconnected.") != syncs_, "a client was let go");
+
+    // Root's own run shows whether the stranger's "TS" got the running task recorded.
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "TR 1"));
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(out_() / "ran-1"); }));
+    Sync();
+    score.Breach(Count("Blocking task \"Mark\" [1] is still active.") > 0,
+                 "a process was handed over");
+    EXPECT_EQ(Count("Blocking task \"Mark\" [1] started."), 1u);
+
+    const std::string dropped = "Dropped ";
+    EXPECT_GE(CountStartingWith(dropped), 1u) << "the drops were not noted";
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0);
+    std::cout << "[ attacks  ] " << score.Report() << '\n';
+    EXPECT_TRUE(score.Breaches.empty()) << score.Report();
+}
+
+// A directory anyone may write is a mistake of its administrators; what the stranger plants
+// there still must not make root run, write or show anything of the stranger's choosing.
+TEST_F(AttackTest, WhatAStrangerPlantsInAnOpenDirectoryIsNotUsed) {
+    MakeProgramDirectory(0777, 0);
+    TScore score;
+    const std::string evil = (tools_() / "evil.tsk").string();
+    EXPECT_EQ(Intrude(Nobody, {"write", TaskFile().string(), evil}), IntruderDone);
+    EXPECT_EQ(Intrude(Nobody, {"link", (vault_() / "secret").string(), LogFile().string()}),
+              IntruderDone);
+    const char* predictable[] = {"tarvok.tsk.tmp",
+                                 "tarvok.log.tmp",
+                                 "tarvok.tmp",
+                                 "tarvok.cro",
+                                 "tarvok.tsk.tmp-0000000000",
+                                 "tarvok.log.tmp-0000000000"};
+    for (const char* name : predictable) {
+        EXPECT_EQ(
+            Intrude(Nobody, {"link", (vault_() / "victim").string(), (prog_() / name).string()}),
+            IntruderDone)
+            << name;
+    }
+    score.Add(2 + static_cast<int>(std::size(predictable)));
+
+    StartService();
+    EXPECT_EQ(Intrude(Nobody, {"send", "TR 1"}), IntruderDone);
+    score.Add(1);
+    // Root asks for the planted task by its id, reloads, and deletes it.
+    for (const char* message : {"TR 1", "TN 1", "TR 1", "TD 1"}) {
+        ASSERT_TRUE(SendSlotMessage(ServiceSlotName, message));
+    }
+    Sync();
+
+    score.Breach(fs::exists(out_() / "evil") || CountStartingWith("Task \"Evil\"") > 0,
+                 "the planted task ran");
+    score.Breach(Read(vault_() / "victim") != "victim\n", "a write went through a planted link");
+    score.Breach(fs::is_symlink(LogFile()) || Read(LogFile()).find("secret") != std::string::npos,
+                 "the log showed the linked file");
+    const std::string refusal = "The task file is not trusted (its directory is writable by "
+                                "others); no task will run from it.";
+    EXPECT_EQ(Count(refusal), 2u) << "once at the start and once for the reload";
+    EXPECT_EQ(Count("Invalid command in task \"\" [0]."), 2u);
+    EXPECT_EQ(Read(TaskFile()), Read(evil)) << "the refused file was rewritten";
+    EXPECT_TRUE(WaitUntil([&] { return ToldAny("TX 0"); }));
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0);
+    std::cout << "[ attacks  ] " << score.Report() << '\n';
+    EXPECT_TRUE(score.Breaches.empty()) << score.Report();
+}
+
+TEST_F(AttackTest, AdministratorsAreObeyed) {
+    const passwd* daemon = ::getpwnam("daemon");
+    MakeProgramDirectory(02775, daemon != nullptr ? daemon->pw_gid : 0);
+    SaveTasks(TaskFile(),
+              {Task(1, "Mark", true, out_() / "ran-1"), Task(2, "Spare", false, out_() / "ran-2")});
+    StartService();
+
+    if (daemon != nullptr) { // a member of the directory's group, not root
+        EXPECT_EQ(Intrude(daemon->pw_uid, {"send", "TR 2"}), IntruderDone);
+        EXPECT_TRUE(WaitUntil([&] { return fs::exists(out_() / "ran-2"); }))
+            << "a member of the directory's group was not heard";
+    }
+    for (const char* message : {"TR 1", "CR", "TN 2", "TM 1", "TD 2"}) {
+        ASSERT_TRUE(SendSlotMessage(ServiceSlotName, message));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(out_() / "ran-1"); }));
+    EXPECT_TRUE(WaitUntil([&] { return ToldAny("TX 2"); }));
+    EXPECT_EQ(Read(TaskFile()).size(), TaskDefSize) << "task 2 is still in the file";
+    EXPECT_EQ(Count("Client has connected."), 1u);
+    EXPECT_EQ(Count("Task list (re)loaded"), 3u);
+
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "LT"));
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto log = Log();
+        return !log.empty() && log.front() == "System log truncated.";
+    }));
+    EXPECT_EQ(CountStartingWith("Dropped "), 0u);
+    EXPECT_EQ(StopService(), 0);
+}
+
+} // namespace
+} // namespace tarvok

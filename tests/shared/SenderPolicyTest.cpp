@@ -1,0 +1,116 @@
+// A slot keeps the messages of the senders its policy accepts and counts the others.
+#include "shared/MailSlot.h"
+
+#include <atomic>
+#include <functional>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvok {
+namespace {
+
+using platform::TSenderCredentials;
+
+constexpr std::uint32_t Nobody = 65534;
+
+std::vector<std::string> ReadAll(TMailSlot& slot) {
+    std::vector<std::string> messages;
+    for (std::string message = slot.ReadMessage(); !message.empty(); message = slot.ReadMessage()) {
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+// Runs the body in a child process and answers its exit code.
+int InChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int SendAs(std::uint32_t uid, const std::vector<std::string>& messages) {
+    if (uid != ::getuid() &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)) {
+        return 2;
+    }
+    for (const std::string& message : messages) {
+        if (!SendSlotMessage("TarvokService", message)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+TEST(SenderPolicy, KeepsAcceptedSendersInOrderAndCountsTheRest) {
+    const std::int32_t self = ::getpid();
+    std::mutex mutex;
+    std::vector<TSenderCredentials> seen;
+    TMailSlot slot("TarvokService", [&](const TSenderCredentials& sender) {
+        std::lock_guard lock(mutex);
+        seen.push_back(sender);
+        return sender.Pid != self;
+    });
+    ASSERT_FALSE(slot.CreationFailed());
+
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 1"));
+    ASSERT_EQ(InChild([] { return SendAs(::getuid(), {"TN 1", "TM 2"}); }), 0);
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "LT"));
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "TD 1"));
+    ASSERT_EQ(InChild([] { return SendAs(::getuid(), {"CR"}); }), 0);
+
+    EXPECT_EQ(ReadAll(slot), (std::vector<std::string>{"TN 1", "TM 2", "CR"}));
+    EXPECT_EQ(slot.TakeRefused(), 3u);
+    EXPECT_EQ(slot.TakeRefused(), 0u) << "the count starts again after it was taken";
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen.front().Pid, self) << "the policy was not given the kernel's word";
+    EXPECT_EQ(seen.front().Uid, ::getuid());
+    EXPECT_EQ(seen.front().Gid, ::getgid());
+}
+
+TEST(SenderPolicy, WithoutPolicyNobodyIsHeardWhateverTheySend) {
+    TMailSlot slot("TarvokStarting", TSenderPolicy());
+    for (const std::string& bytes :
+         {std::string("CR"), std::string(MaxSlotMessage + 1, 'x'), std::string("\0TR 1", 5)}) {
+        ASSERT_EQ(platform::SendDatagram(slot.Path(), bytes, std::chrono::seconds(1)),
+                  platform::TSendResult::Sent);
+    }
+    EXPECT_EQ(slot.ReadMessage(), "");
+    EXPECT_EQ(slot.TakeRefused(), 3u);
+}
+
+TEST(SenderPolicy, RefusedMessagesTakeNoPlaceInTheQueue) {
+    std::atomic<bool> refuse{true};
+    TMailSlot slot("TarvokService", [&](const TSenderCredentials&) { return !refuse.load(); });
+    for (std::size_t i = 0; i < SlotQueueLimit + 10; ++i) {
+        ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 1"));
+    }
+    EXPECT_EQ(ReadAll(slot), std::vector<std::string>{});
+    refuse = false;
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "CD"));
+    EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"CD"});
+    EXPECT_EQ(slot.TakeRefused(), SlotQueueLimit + 10);
+}
+
+// The default: administrators of the directory this test program lives in.
+TEST(SenderPolicy, ByDefaultOnlyAdministratorsOfTheProgramDirectoryAreHeard) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "sending as another account needs root";
+    }
+    TMailSlot slot("TarvokService");
+    ASSERT_EQ(InChild([] { return SendAs(Nobody, {"TR 1", "LT"}); }), 0);
+    ASSERT_EQ(InChild([] { return SendAs(0, {"CD"}); }), 0);
+    EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"CD"});
+    EXPECT_EQ(slot.TakeRefused(), 2u);
+}
+
+} // namespace
+} // namespace tarvok
