@@ -17,7 +17,11 @@ constexpr TDateTime RefusalNoteInterval = 1.0 / 1440;
 
 class TMailSlotChannel final : public TSchedulerChannel {
 public:
-    TMailSlotChannel() : slot_(ServiceSlotName) {}
+    explicit TMailSlotChannel(const std::string& programDir)
+        : slot_(ServiceSlotName, AdministratorsOf(programDir), [](std::string_view message) {
+              const auto code = ParseMessage(message).Code;
+              return code && IsServiceRequest(*code);
+          }) {}
     std::string ReadMessage() override { return slot_.ReadMessage(); }
     void SendToClient(const std::string& message) override {
         SendSlotMessage(ClientSlotName, message);
@@ -30,8 +34,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel() {
-    return std::make_unique<TMailSlotChannel>();
+std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel(const std::string& programDir) {
+    return std::make_unique<TMailSlotChannel>(programDir);
 }
 
 TTarvokThread::TTarvokThread(TSetup setup)

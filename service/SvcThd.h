@@ -42,8 +42,9 @@ public:
     virtual std::size_t TakeRefused() { return 0; }
 };
 
-// The real channel: owns the slot "TarvokService" and writes to "TarvokClient".
-std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel();
+// The real channel: owns the slot "TarvokService", keeping only the requests of the program
+// directory's administrators, and writes to "TarvokClient".
+std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel(const std::string& programDir);
 
 enum class TReloadMode { Rebuild = 0, NewTask = 1, ChangedTask = 2 };
 

@@ -22,8 +22,9 @@ bool SendToManager(const std::string& message) {
 
 std::unique_ptr<TSchedulerThread> CreateSchedulerThread() {
     static const TSystemClock clock;
-    return std::make_unique<TTarvokThread>(
-        TTarvokThread::TSetup{ProgramPaths(), clock, SystemProcesses(), OpenMailSlotChannel()});
+    const TProgramPaths& paths = ProgramPaths();
+    return std::make_unique<TTarvokThread>(TTarvokThread::TSetup{
+        paths, clock, SystemProcesses(), OpenMailSlotChannel(paths.ProgramDir)});
 }
 
 int RunAsService() {

@@ -86,8 +86,9 @@ TSenderPolicy AdministratorsOf(std::string directory) {
 
 TMailSlot::TMailSlot(std::string_view name) : TMailSlot(name, ProgramAdministrators()) {}
 
-TMailSlot::TMailSlot(std::string_view name, TSenderPolicy accept)
-    : path_(SlotPath(name)), accept_(std::move(accept)), datagrams_(path_, MaxSlotMessage) {
+TMailSlot::TMailSlot(std::string_view name, TSenderPolicy accept, TMessageFilter wanted)
+    : path_(SlotPath(name)), accept_(std::move(accept)), wanted_(std::move(wanted)),
+      datagrams_(path_, MaxSlotMessage) {
     if (!datagrams_.Bound()) {
         return;
     }
@@ -153,7 +154,7 @@ void TMailSlot::Collect(std::size_t limit) {
         std::string message = std::move(datagram->Bytes);
         message.resize(std::min(message.size(), message.find('\0')));
         // An empty message would end a reader's pass with others still waiting behind it.
-        if (message.empty() || queue_.size() >= SlotQueueLimit) {
+        if (message.empty() || (wanted_ && !wanted_(message)) || queue_.size() >= SlotQueueLimit) {
             continue;
         }
         queue_.push_back(std::move(message));

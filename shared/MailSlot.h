@@ -40,6 +40,10 @@ std::string SlotPath(std::string_view name);
 // accepts nobody.
 using TSenderPolicy = std::function<bool(const platform::TSenderCredentials&)>;
 
+// Which messages a slot keeps at all; the others are dropped on arrival, so that a flood of
+// what its owner would ignore anyway never crowds out a message that counts.
+using TMessageFilter = std::function<bool(std::string_view message)>;
+
 // Root, the directory's owner and the members of its group (platform/Accounts.h), looked up
 // for every message.
 TSenderPolicy AdministratorsOf(std::string directory);
@@ -48,14 +52,16 @@ TSenderPolicy AdministratorsOf(std::string directory);
 // arrive, so senders are not held up by an owner that reads only now and then.
 //
 // Dropped on arrival, without a trace: messages longer than MaxSlotMessage, empty messages
-// (also those that are empty once cut at their first zero byte) and messages beyond
-// SlotQueueLimit. A zero byte ends a message. Dropped and counted (TakeRefused): every message
-// from a sender the policy does not accept, or whose sender the system did not tell.
+// (also those that are empty once cut at their first zero byte), messages the filter does not
+// want and messages beyond SlotQueueLimit. A zero byte ends a message. Dropped and counted
+// (TakeRefused): every message from a sender the policy does not accept, or whose sender the system
+// did not tell.
 class TMailSlot {
 public:
     // Accepts the administrators of the running program's directory.
     explicit TMailSlot(std::string_view name);
-    TMailSlot(std::string_view name, TSenderPolicy accept);
+    // An empty filter keeps every message.
+    TMailSlot(std::string_view name, TSenderPolicy accept, TMessageFilter wanted = {});
     ~TMailSlot();
     TMailSlot(const TMailSlot&) = delete;
     TMailSlot& operator=(const TMailSlot&) = delete;
@@ -79,6 +85,7 @@ private:
 
     std::string path_;
     TSenderPolicy accept_;
+    TMessageFilter wanted_;
     std::atomic<std::size_t> refused_{0};
     platform::TDatagramSlot datagrams_;
     std::mutex mutex_;

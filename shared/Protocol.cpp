@@ -50,6 +50,23 @@ std::optional<TMessageCode> MessageCodeFromText(std::string_view text) {
     return row->first;
 }
 
+bool IsServiceRequest(TMessageCode code) {
+    switch (code) {
+    case TMessageCode::ClientConnected:
+    case TMessageCode::ClientDisconnected:
+    case TMessageCode::TruncateLog:
+    case TMessageCode::TaskAdded:
+    case TMessageCode::TaskChanged:
+    case TMessageCode::DeleteTask:
+    case TMessageCode::RunTask:
+    case TMessageCode::TaskStarted:
+    case TMessageCode::TaskFinished:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string FormatMessage(TMessageCode code) {
     return std::string(MessageCodeText(code));
 }

@@ -48,6 +48,9 @@ std::string_view MessageCodeText(TMessageCode code);
 // Exact and case-sensitive; nothing for a text that is no code.
 std::optional<TMessageCode> MessageCodeFromText(std::string_view text);
 
+// True for the codes the service acts on: what the manager asks of it or tells it.
+bool IsServiceRequest(TMessageCode code);
+
 // The service reads "TarvokService", the manager "TarvokClient"; a starting manager holds
 // "TarvokStarting" so that a second one started at the same moment gives way.
 inline constexpr std::string_view ServiceSlotName = "TarvokService";

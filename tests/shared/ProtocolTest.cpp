@@ -32,6 +32,16 @@ TEST(Protocol, CodeTableMapsEveryCodeBothWays) {
     EXPECT_EQ(texts.size(), table.size());
 }
 
+TEST(Protocol, TheServiceActsOnWhatTheManagerSendsOnly) {
+    std::string requests;
+    for (const auto& [code, text] : MessageCodeTable()) {
+        if (IsServiceRequest(code)) {
+            requests += std::string(text) + " ";
+        }
+    }
+    EXPECT_EQ(requests, "CR CD LT TN TM TD TR TS TF ");
+}
+
 TEST(Protocol, ShapesAreExactAndRoundTrip) {
     constexpr auto minId = std::numeric_limits<std::int32_t>::min();
     constexpr auto maxPid = std::numeric_limits<std::uint32_t>::max();

@@ -100,6 +100,18 @@ TEST(SenderPolicy, RefusedMessagesTakeNoPlaceInTheQueue) {
     EXPECT_EQ(slot.TakeRefused(), SlotQueueLimit + 10);
 }
 
+TEST(SenderPolicy, UnwantedMessagesTakeNoPlaceInTheQueueAndAreNotCounted) {
+    TMailSlot slot(
+        "TarvokService", [](const TSenderCredentials&) { return true; },
+        [](std::string_view message) { return message.starts_with("TR"); });
+    for (std::size_t i = 0; i < SlotQueueLimit + 10; ++i) {
+        ASSERT_TRUE(SendSlotMessage("TarvokService", "xx junk"));
+    }
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 1"));
+    EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"TR 1"});
+    EXPECT_EQ(slot.TakeRefused(), 0u);
+}
+
 // The default: administrators of the directory this test program lives in.
 TEST(SenderPolicy, ByDefaultOnlyAdministratorsOfTheProgramDirectoryAreHeard) {
     if (::geteuid() != 0) {
