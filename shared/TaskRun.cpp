@@ -67,12 +67,17 @@ constexpr std::array<TEventFormat, 8> EventFormats = {{
     {TRunEvent::Failed, "Task \"%s\" [%d] failed to start."},
 }};
 
-TTaskRunEntry& EntryFor(const TTaskDef& task, TProcessTable& table) {
+// The entry that follows a blocking task's runs, made when the table lacks one. A record that
+// names no task (id 0 or less) gets none: there is nothing to follow it by.
+TTaskRunEntry* EntryFor(const TTaskDef& task, TProcessTable& table) {
     if (TTaskRunEntry* entry = table.Find(task.Id)) {
-        return *entry;
+        return entry;
+    }
+    if (task.Id <= 0) {
+        return nullptr;
     }
     table.Append(task);
-    return table.Entries().back();
+    return &table.Entries().back();
 }
 
 // The blocking check: false when the previous run still runs. A run that has ended since it was
@@ -124,9 +129,11 @@ std::string RunEventText(TRunEvent event, const std::string& taskName, std::int3
 
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
              TProcessControl& processes) {
-    TTaskRunEntry& entry = EntryFor(task, table);
-    if (task.Blocking && !PreviousRunEnded(task, entry, host, processes)) {
-        return;
+    if (task.Blocking) {
+        TTaskRunEntry* entry = EntryFor(task, table);
+        if (entry != nullptr && !PreviousRunEnded(task, *entry, host, processes)) {
+            return;
+        }
     }
     if (!host.ConfirmRun(task)) {
         return;
@@ -141,7 +148,9 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
     const std::uint32_t processId = processes.Launch(task);
     if (task.Blocking) {
         // The host may have changed the table (a handed-over "TS"); look the entry up again.
-        EntryFor(task, table).ProcessId = processId;
+        if (TTaskRunEntry* entry = EntryFor(task, table)) {
+            entry->ProcessId = processId;
+        }
     }
     host.Report(Outcome(task.Blocking, processId != 0), task.Name, task.Id, processId);
 }

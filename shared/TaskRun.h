@@ -110,8 +110,8 @@ private:
     TBlockingChange onBlockingChange_;
 };
 
-// Runs the task once, as the minute tick or a request asks. A task missing from the table gets
-// an entry at its end, so a blocking run started now is still followed.
+// Runs the task once, as the minute tick or a request asks. A blocking task missing from the
+// table gets an entry at its end, so a run started now is still followed.
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
              TProcessControl& processes);
 

@@ -134,9 +134,10 @@ TEST_F(RunTaskTest, RefusedCommandAndWorkingDirectory) {
     }
 }
 
-TEST_F(RunTaskTest, UnknownTaskIsRefusedWithItsEmptyName) {
+TEST_F(RunTaskTest, UnknownTaskIsRefusedWithItsEmptyNameAndLeavesTheTableAlone) {
     RunTask(TTaskDef{}, table, host, processes);
     EXPECT_THAT(host.Events, ElementsAre("confirm ", "Invalid command in task \"\" [0]. pid 0"));
+    EXPECT_EQ(table.Count(), 2u);
 }
 
 TEST_F(RunTaskTest, ManagerFlavourDeclinesOrHandsOver) {
@@ -152,11 +153,13 @@ TEST_F(RunTaskTest, ManagerFlavourDeclinesOrHandsOver) {
     EXPECT_TRUE(processes.Launched.empty());
 }
 
-TEST_F(RunTaskTest, TaskWithoutEntryGetsOneAndIsFollowed) {
+TEST_F(RunTaskTest, BlockingTaskWithoutEntryGetsOneAndIsFollowed) {
     RunTask(Task(7, "Late", true), table, host, processes);
     ASSERT_NE(table.Find(7), nullptr);
     EXPECT_EQ(table.Find(7)->ProcessId, 1000u);
     EXPECT_EQ(table.Entries().back().TaskName, "Late");
+    RunTask(Task(8, "Quick", false), table, host, processes);
+    EXPECT_EQ(table.Find(8), nullptr) << "nothing to follow for a non-blocking run";
 }
 
 TEST_F(RunTaskTest, SweepReportsEachEndedRunOnce) {
