@@ -68,22 +68,10 @@ int ExitCodeOf(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::vector<std::string> BaseEnvironment() {
+std::vector<std::string> BaseEnvironment(const std::string& timeZone = "UTC") {
     // The libfaketime preload would otherwise make a sanitized build refuse to start.
-    return {"LC_ALL=C", "TZ=UTC", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+    return {"LC_ALL=C", "TZ=" + timeZone, "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
             "ASAN_OPTIONS=verify_asan_link_order=0"};
-}
-
-// "@2026-12-08 10:15:57": libfaketime starts the clock there and lets it run.
-std::string FakeTimeSetting(TDateTime moment) {
-    const std::optional<TDateTimeParts> parts = DecodeDateTime(moment);
-    if (!parts) {
-        throw std::invalid_argument("fake start moment does not decode");
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "@%04d-%02d-%02d %02d:%02d:%02d", parts->Year, parts->Month,
-                  parts->Day, parts->Hour, parts->Minute, parts->Second);
-    return text;
 }
 
 TDateTime UtcNow() {
@@ -96,6 +84,18 @@ TDateTime UtcNow() {
                         .count();
     return EncodeDate(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday) +
            EncodeTime(utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+}
+
+// "+123456789.250": libfaketime puts the clock at the moment (UTC) now and lets it run. An
+// offset from the real clock means the same in every time zone, where a start date would be read
+// in the program's zone, and in the hour that autumn repeats would not even say which one.
+std::string FakeTimeOffset(TDateTime moment) {
+    if (!DecodeDateTime(moment)) {
+        throw std::invalid_argument("fake clock moment does not decode");
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.3f", (moment - UtcNow()) * (MsPerDay / 1000));
+    return text;
 }
 
 std::uint64_t StatusKiB(const std::string& status, const std::string& field) {
@@ -273,13 +273,21 @@ void TServiceHarness::Start(const TStartOptions& options) {
     args.push_back(Path("TarvokSvc"));
     args.insert(args.end(), options.Arguments.begin(), options.Arguments.end());
 
-    std::vector<std::string> environment = BaseEnvironment();
+    std::vector<std::string> environment = BaseEnvironment(options.TimeZone);
     environment.push_back("NOTIFY_SOCKET=" + Path("notify"));
     if (options.FakeStart) {
         // Faking the monotonic clock too would stretch or cut every wait of the program.
         environment.insert(environment.end(), {std::string("LD_PRELOAD=") + FakeTimeLibrary,
-                                               "FAKETIME=" + FakeTimeSetting(*options.FakeStart),
                                                "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+        movableClock_ = options.MovableClock;
+        if (movableClock_) {
+            // Read again at every clock reading: a new offset there moves the clock at once.
+            WriteClockFile(FakeTimeOffset(*options.FakeStart));
+            environment.insert(environment.end(), {"FAKETIME_TIMESTAMP_FILE=" + Path("faketime"),
+                                                   "FAKETIME_NO_CACHE=1"});
+        } else {
+            environment.push_back("FAKETIME=" + FakeTimeOffset(*options.FakeStart));
+        }
     }
     startMoment_ = options.FakeStart.value_or(UtcNow());
     startedAt_ = TSteadyClock::now();
@@ -312,6 +320,22 @@ TDateTime TServiceHarness::ProgramNow() const {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(TSteadyClock::now() - startedAt_);
     return startMoment_ + static_cast<double>(elapsed.count()) / MsPerDay;
+}
+
+void TServiceHarness::SetClock(TDateTime moment) {
+    if (!movableClock_) {
+        throw std::logic_error("the program's clock cannot be moved");
+    }
+    WriteClockFile(FakeTimeOffset(moment));
+    startMoment_ = moment;
+    startedAt_ = TSteadyClock::now();
+}
+
+// Replaced whole, so that the program never reads half a setting.
+void TServiceHarness::WriteClockFile(const std::string& setting) const {
+    const std::string path = Path("faketime");
+    std::ofstream(path + ".new", std::ios::trunc) << setting << '\n';
+    fs::rename(path + ".new", path);
 }
 
 TSteadyClock::time_point TServiceHarness::SteadyAt(TDateTime moment) const {

@@ -4,8 +4,9 @@
 // manager's slot "TarvokClient" (collecting every message with the moment it arrived) and plays
 // the service manager: NOTIFY_SOCKET is a socket of its own, signals are the controls (SIGUSR1
 // pause, SIGUSR2 continue, SIGTERM stop). The program can start at a chosen wall-clock moment
-// (libfaketime; the monotonic clock stays real, so its waits keep their length), in UTC, with
-// the C locale, and with a private /run where that can be had, so its events reach no journal.
+// (libfaketime; the monotonic clock stays real, so its waits keep their length), which a test
+// may also set while it runs; it runs in UTC or a chosen time zone, with the C locale, and with
+// a private /run where that can be had, so its events reach no journal.
 //
 // The process using it must already be in a network namespace of its own
 // (tests/NetworkNamespace.h): the slots are machine-wide names otherwise.
@@ -72,8 +73,12 @@ TResourceUse ResourceUseOf(pid_t pid);
 bool PrivateRunAvailable();
 
 struct TStartOptions {
-    // The local (UTC) wall-clock moment the program starts at; none: the real clock.
+    // The moment, in UTC, the program's wall clock starts at; none: the real clock.
     std::optional<TDateTime> FakeStart = std::nullopt;
+    // The program's TZ: its local time is its UTC clock seen in this zone.
+    std::string TimeZone = "UTC";
+    // With FakeStart: SetClock may move the clock while the program runs.
+    bool MovableClock = false;
     // Empty: run as the service.
     std::vector<std::string> Arguments = {};
 };
@@ -108,9 +113,12 @@ public:
     void Signal(int signal) const;
     // The exit code (128 + signal for a killed program), or nothing if it is still running.
     std::optional<int> WaitForExit(TSteadyClock::duration patience = DefaultPatience);
-    // The program's wall clock (faked or not), estimated from the start: at or a few
-    // milliseconds after it.
+    // The program's wall clock in UTC (faked or not), estimated from the start or the last
+    // SetClock: at or a few milliseconds after it.
     TDateTime ProgramNow() const;
+    // Sets the program's wall clock to a moment in UTC, from its next reading on; the clock runs
+    // on from there. Only for a program started with MovableClock.
+    void SetClock(TDateTime moment);
     // When the program's wall clock shows the moment, on this process's steady clock (the same
     // estimate): for latencies measured from a minute's start.
     TSteadyClock::time_point SteadyAt(TDateTime moment) const;
@@ -142,6 +150,7 @@ public:
 
 private:
     void Collect();
+    void WriteClockFile(const std::string& setting) const;
 
     std::filesystem::path dir_;
     TMailSlot client_;
@@ -149,7 +158,8 @@ private:
     pid_t pid_ = 0;
     int pidFd_ = -1;
     std::optional<int> exitCode_;
-    TDateTime startMoment_ = 0; // on the program's wall clock
+    TDateTime startMoment_ = 0; // on the program's wall clock, in UTC
+    bool movableClock_ = false;
     TSteadyClock::time_point startedAt_{};
 
     mutable std::mutex mutex_;
