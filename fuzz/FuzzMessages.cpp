@@ -11,9 +11,11 @@
 #include "shared/Protocol.h"
 #include "shared/scanf.h"
 #include "tests/FakeProcesses.h"
+#include "tests/service/FakeChannel.h"
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -120,17 +122,6 @@ void CheckParse(std::string_view line) {
     Require(ParseMessage(again) == m, "a message does not survive formatting and parsing");
 }
 
-// The manager's side of the slots.
-class TFakeChannel final : public TSchedulerChannel {
-public:
-    explicit TFakeChannel(std::vector<std::string>& sent) : sent_(sent) {}
-    std::string ReadMessage() override { return {}; }
-    void SendToClient(const std::string& message) override { sent_.push_back(message); }
-
-private:
-    std::vector<std::string>& sent_;
-};
-
 TDateTime At(int hour, int minute, int second) {
     return EncodeDate(2026, 12, 8) + EncodeTime(hour, minute, second);
 }
@@ -203,9 +194,10 @@ void FuzzService(std::string_view text) {
 
     testing_support::TFakeProcesses processes;
     TFixedClock clock(At(10, 15, 40));
+    std::deque<std::string> unread; // messages go straight to HandleMessage
     std::vector<std::string> sent;
-    TTarvokThread thread(
-        TTarvokThread::TSetup{paths, clock, processes, std::make_unique<TFakeChannel>(sent)});
+    TTarvokThread thread(TTarvokThread::TSetup{
+        paths, clock, processes, std::make_unique<testing_support::TFakeChannel>(unread, sent)});
     for (const std::string_view line : Lines(text)) {
         CheckParse(line);
         const std::size_t before = sent.size();

@@ -2,6 +2,7 @@
 
 #include "tests/FakeProcesses.h"
 #include "tests/TempDir.h"
+#include "tests/service/FakeChannel.h"
 
 #include <deque>
 #include <gmock/gmock.h>
@@ -12,27 +13,8 @@ namespace {
 
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::TFakeChannel;
 using testing_support::TFakeProcesses;
-
-// The manager's side of the slots: what it has sent, and what it has been told.
-class TFakeChannel final : public TSchedulerChannel {
-public:
-    explicit TFakeChannel(std::deque<std::string>& inbox, std::vector<std::string>& sent)
-        : inbox_(inbox), sent_(sent) {}
-    std::string ReadMessage() override {
-        if (inbox_.empty()) {
-            return {};
-        }
-        std::string message = inbox_.front();
-        inbox_.pop_front();
-        return message;
-    }
-    void SendToClient(const std::string& message) override { sent_.push_back(message); }
-
-private:
-    std::deque<std::string>& inbox_;
-    std::vector<std::string>& sent_;
-};
 
 double At(int h, int mi, int s, int ms = 0) {
     return EncodeDate(2026, 12, 8) + EncodeTime(h, mi, s, ms);

@@ -3,6 +3,7 @@
 #include "service/SvcThd.h"
 #include "tests/FakeProcesses.h"
 #include "tests/TempDir.h"
+#include "tests/service/FakeChannel.h"
 
 #include <deque>
 #include <functional>
@@ -17,29 +18,8 @@ namespace fs = std::filesystem;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::TFakeChannel;
 using testing_support::TFakeProcesses;
-
-class TFakeChannel final : public TSchedulerChannel {
-public:
-    TFakeChannel(std::deque<std::string>& inbox, std::vector<std::string>& sent,
-                 std::size_t& refused)
-        : inbox_(inbox), sent_(sent), refused_(refused) {}
-    std::string ReadMessage() override {
-        if (inbox_.empty()) {
-            return {};
-        }
-        std::string message = inbox_.front();
-        inbox_.pop_front();
-        return message;
-    }
-    void SendToClient(const std::string& message) override { sent_.push_back(message); }
-    std::size_t TakeRefused() override { return std::exchange(refused_, 0); }
-
-private:
-    std::deque<std::string>& inbox_;
-    std::vector<std::string>& sent_;
-    std::size_t& refused_;
-};
 
 double At(int h, int mi, int s) {
     return EncodeDate(2026, 12, 8) + EncodeTime(h, mi, s, 0);
@@ -82,7 +62,7 @@ protected:
     void Start(double now) {
         clock_.Set(now);
         thread_ = std::make_unique<TTarvokThread>(TTarvokThread::TSetup{
-            paths_, clock_, processes_, std::make_unique<TFakeChannel>(inbox_, sent_, refused_)});
+            paths_, clock_, processes_, std::make_unique<TFakeChannel>(inbox_, sent_, &refused_)});
     }
 
     void Pass(double now, std::deque<std::string> messages = {}) {

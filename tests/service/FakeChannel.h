@@ -1,0 +1,37 @@
+// The manager's side of the service's slots as a test plays it: what it has sent and not yet
+// been read, what the service told it, and how many messages the slot refused.
+#pragma once
+
+#include "service/SvcThd.h"
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::testing_support {
+
+class TFakeChannel final : public TSchedulerChannel {
+public:
+    TFakeChannel(std::deque<std::string>& inbox, std::vector<std::string>& sent,
+                 std::size_t* refused = nullptr)
+        : inbox_(inbox), sent_(sent), refused_(refused) {}
+
+    std::string ReadMessage() override {
+        if (inbox_.empty()) {
+            return {};
+        }
+        std::string message = std::move(inbox_.front());
+        inbox_.pop_front();
+        return message;
+    }
+    void SendToClient(const std::string& message) override { sent_.push_back(message); }
+    std::size_t TakeRefused() override { return refused_ ? std::exchange(*refused_, 0) : 0; }
+
+private:
+    std::deque<std::string>& inbox_;
+    std::vector<std::string>& sent_;
+    std::size_t* refused_;
+};
+
+} // namespace tarvok::testing_support
