@@ -80,7 +80,8 @@ enum class TSendResult {
 };
 
 // Sends one datagram. While the receiver's queue is full it waits for room at most `patience`
-// (zero: not at all); it never waits for anything else.
+// (zero: not at all); it never waits for anything else. Each sending thread keeps one socket
+// of its own for its sends (closed on exec and when the thread ends).
 TSendResult SendDatagram(std::string_view address, std::string_view bytes,
                          std::chrono::milliseconds patience);
 

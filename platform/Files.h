@@ -4,6 +4,7 @@
 // leaves a torn file: a reader sees the old content or the new, whatever happens meanwhile.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -46,13 +47,23 @@ struct TTrustedFile {
 // when the directory or the file cannot be opened or read for any other reason.
 TTrustedFile ReadTrustedFile(const std::string& path);
 
+// How far a replacement goes before the rename that publishes it.
+enum class TFlush : std::uint8_t {
+    // The content is on the disk first: after a power cut the file is the old one or the new.
+    ToDisk,
+    // The content is left to the system's write-back, which saves a wait for the disk.
+    // Readers, and a program killed at any moment, still see the old file or the new one; a
+    // power cut may lose the newest content.
+    Lazily,
+};
+
 // Writes the content to a new file beside the target (created exclusively under a random name,
-// never through a link), flushes it to disk and renames it over the target, so a link at the
+// never through a link), flushes it as asked and renames it over the target, so a link at the
 // target is replaced, not followed. The result has mode 0664 and the directory's group; a
 // writer that cannot hand the file to that group (not a member) gets 0644 instead, so no group
 // outside the directory's ever may write it. On failure the target is untouched and no
 // temporary file remains.
-void ReplaceFile(const std::string& path, std::string_view content);
+void ReplaceFile(const std::string& path, std::string_view content, TFlush flush = TFlush::ToDisk);
 
 // Deletes a file; a missing file is no error.
 void RemoveFile(const std::string& path);

@@ -78,6 +78,9 @@ TPassClock::time_point TTarvokThread::NextPassAfter(TPassClock::time_point /*pre
 }
 
 void TTarvokThread::Poll() {
+    // The pass's lines reach the log file in one rewrite at its end: a minute that starts a
+    // thousand tasks would otherwise rewrite a full log a thousand times.
+    const TLogBatch batch(log_);
     for (std::string message = channel_->ReadMessage(); !message.empty();
          message = channel_->ReadMessage()) {
         HandleMessage(message);

@@ -63,7 +63,8 @@ public:
     // Ends the thread, then logs "Tarvok Service stopped!".
     ~TTarvokThread() override;
 
-    // One pass: every waiting message, then the tick.
+    // One pass: every waiting message, then the tick. The pass's log lines are written and
+    // announced together when it ends.
     void Poll() override;
     void HandleMessage(const std::string& text);
     void Tick();

@@ -101,6 +101,11 @@ void TSysLogger::Add(std::string_view message) {
     if (LimitLines) {
         TrimToLimit();
     }
+    if (batchDepth_ > 0) {
+        unwritten_ = unwritten_ || WriteFile;
+        ++unannounced_;
+        return;
+    }
     if (WriteFile) {
         SaveLines();
     }
@@ -109,7 +114,32 @@ void TSysLogger::Add(std::string_view message) {
     }
 }
 
+void TSysLogger::BeginBatch() {
+    ++batchDepth_;
+}
+
+void TSysLogger::EndBatch() {
+    if (batchDepth_ == 0 || --batchDepth_ > 0) {
+        return;
+    }
+    WritePending();
+    // Counted down before each call, so a hook that adds a line cannot keep this loop going.
+    for (std::size_t left = std::exchange(unannounced_, 0); left > 0; --left) {
+        if (OnLineAdded) {
+            OnLineAdded();
+        }
+    }
+}
+
+void TSysLogger::WritePending() {
+    if (unwritten_) {
+        unwritten_ = false;
+        SaveLines();
+    }
+}
+
 void TSysLogger::Reload() {
+    WritePending();
     Lines.clear();
     for (int attempt = 1; attempt <= ReloadAttempts; ++attempt) {
         if (auto loaded = TryLoad()) {
@@ -124,6 +154,7 @@ void TSysLogger::Reload() {
 }
 
 void TSysLogger::Truncate(int keep) {
+    WritePending();
     std::exception_ptr failure;
     try {
         if (keep < 1) {
@@ -182,7 +213,7 @@ void TSysLogger::SaveLines() {
 }
 
 void TSysLogger::WriteLines(const std::deque<std::string>& lines) const {
-    platform::ReplaceFile(FileName, JoinLogLines(lines));
+    platform::ReplaceFile(FileName, JoinLogLines(lines), platform::TFlush::Lazily);
 }
 
 std::deque<std::string> TSysLogger::ReadLines() const {

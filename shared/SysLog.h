@@ -4,7 +4,9 @@
 // The file is plain text, one line per entry, each ended by CR LF, oldest first; nothing else.
 // Both programs keep a logger on the same file and only one of them writes at a time (the other
 // is Suppressed): the file is shared by that protocol, not by locks. Every rewrite replaces the
-// file atomically, so a reader sees the previous log or the new one, never a torn one.
+// file atomically, so a reader sees the previous log or the new one, never a torn one, even when
+// the writer is killed. The rewrite is not flushed to disk: a wait for the disk per line would
+// bound how many tasks a minute can start, and a power cut may at worst lose the newest lines.
 //
 //   TSysLogger log(programDir + "tarvok.log", clock);
 //   log.NamedMonth = true;
@@ -126,6 +128,14 @@ public:
     // empty when every one fails or there is no file) and refills the display.
     void Reload();
 
+    // Lines added between BeginBatch and EndBatch reach the file together: the outermost
+    // EndBatch rewrites it once and then calls OnLineAdded once for each of them, in order. A
+    // pass that starts a thousand tasks so pays for one rewrite of a full log, not a thousand,
+    // and whoever is told of a line still finds it in the file. Reload and Truncate write what
+    // is pending first, so they act on the same file as without a batch.
+    void BeginBatch();
+    void EndBatch();
+
     // Cuts the file down to its last `keep` lines; a count below 1 deletes the file. Always ends
     // with Reload, so memory and display mirror the file. Raises platform::TIoError when the
     // file could not be deleted, read or rewritten (after the Reload): the caller must not
@@ -145,8 +155,27 @@ private:
     std::optional<std::deque<std::string>> TryLoad() const;
     void KeepLastLines(std::size_t keep);
 
+    // Writes what a batch holds back, if anything.
+    void WritePending();
+
     const TClock& clock_;
     TRetryWait retryWait_;
+    int batchDepth_ = 0;
+    bool unwritten_ = false;      // lines of the open batch are not in the file yet
+    std::size_t unannounced_ = 0; // lines of the open batch OnLineAdded has not been called for
+};
+
+// Holds the logger's lines back for as long as it lives (BeginBatch/EndBatch).
+//   { const TLogBatch batch(log); ...many Adds... }   // one rewrite, then the notifications
+class TLogBatch {
+public:
+    explicit TLogBatch(TSysLogger& log) : log_(log) { log_.BeginBatch(); }
+    ~TLogBatch() { log_.EndBatch(); }
+    TLogBatch(const TLogBatch&) = delete;
+    TLogBatch& operator=(const TLogBatch&) = delete;
+
+private:
+    TSysLogger& log_;
 };
 
 } // namespace tarvok

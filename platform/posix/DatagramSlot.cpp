@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -216,12 +217,60 @@ void TDatagramSlot::Stop() {
     }
 }
 
+namespace {
+
+// The socket a thread sends from, kept for the thread's life: the service tells the manager its
+// state twice a second and announces every log line, and a socket made and closed per message
+// was most of what those cost. It is not connected, so each send goes to whoever owns the
+// address at that moment, and a receiver that went and came back is found again.
+int ThreadSender() {
+    thread_local TFd sender;
+    if (sender.Get() < 0) {
+        sender.Reset(NewDatagramSocket());
+    }
+    return sender.Get();
+}
+
+// Sent from the thread's socket without waiting; nothing when the receiver's queue is full (or
+// no socket could be had), so the caller waits for room another way.
+std::optional<TSendResult> SendAtOnce(const TAddress& target, std::string_view bytes) {
+    const int sender = ThreadSender();
+    if (sender < 0) {
+        return std::nullopt;
+    }
+    ssize_t sent = -1;
+    do {
+        sent = ::sendto(sender, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                        AsSockaddr(target), target.Length);
+    } while (sent < 0 && errno == EINTR);
+    if (sent >= 0) {
+        return TSendResult::Sent;
+    }
+    switch (errno) {
+    case EAGAIN:
+        return std::nullopt;
+    case ECONNREFUSED:
+    case ENOENT:
+    case ECONNRESET:
+    case ENOTCONN:
+    case EPIPE:
+        return TSendResult::NoReceiver;
+    default:
+        return TSendResult::Failed;
+    }
+}
+
+} // namespace
+
 TSendResult SendDatagram(std::string_view address, std::string_view bytes,
                          std::chrono::milliseconds patience) {
     using Clock = std::chrono::steady_clock;
     auto target = AbstractAddress(address);
     if (!target) {
         return TSendResult::Failed;
+    }
+    if (const auto result = SendAtOnce(*target, bytes)) {
+        return *result;
     }
     TFd fd(NewDatagramSocket());
     if (fd.Get() < 0) {

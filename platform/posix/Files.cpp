@@ -224,13 +224,13 @@ TTrustedFile ReadTrustedFile(const std::string& path) {
     return {TTrustedFile::TOutcome::Trusted, ReadAll(fd.Get(), path), {}};
 }
 
-void ReplaceFile(const std::string& path, std::string_view content) {
+void ReplaceFile(const std::string& path, std::string_view content, TFlush flush) {
     auto [rawFd, temporary] = CreateTemporaryBeside(path);
     TFd fd(rawFd);
     try {
         ShareWithDirectoryGroup(fd.Get(), path);
         WriteAll(fd.Get(), content, path);
-        if (::fsync(fd.Get()) != 0 || fd.Close() != 0) {
+        if ((flush == TFlush::ToDisk && ::fsync(fd.Get()) != 0) || fd.Close() != 0) {
             ThrowErrno(path);
         }
         if (::rename(temporary.c_str(), path.c_str()) != 0) {

@@ -106,6 +106,27 @@ std::uint64_t StatusKiB(const std::string& status, const std::string& field) {
     return std::stoull(status.substr(at + field.size() + 2));
 }
 
+// cutime + cstime of /proc/<pid>/stat: the ended children the process has waited for, and the
+// children those waited for in turn.
+std::chrono::nanoseconds ReapedChildrenCpu(const fs::path& process) {
+    std::ifstream in(process / "stat");
+    const std::string stat(std::istreambuf_iterator<char>(in), {});
+    // The command name may hold blanks; the fields after it start with the state (field 3).
+    const std::size_t nameEnd = stat.rfind(')');
+    std::istringstream fields(nameEnd == std::string::npos ? "" : stat.substr(nameEnd + 1));
+    constexpr int ChildUserField = 16;
+    std::string field;
+    for (int number = 3; number < ChildUserField && fields >> field; ++number) {
+    }
+    std::uint64_t userTicks = 0;
+    std::uint64_t systemTicks = 0;
+    if (!(fields >> userTicks >> systemTicks)) {
+        return std::chrono::nanoseconds{0};
+    }
+    const auto ticksPerSecond = static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+    return std::chrono::nanoseconds((userTicks + systemTicks) * 1'000'000'000 / ticksPerSecond);
+}
+
 } // namespace
 
 bool PrivateRunAvailable() {
@@ -168,12 +189,13 @@ TResourceUse ResourceUseOf(pid_t pid) {
     if (error || status.size() == 1) {
         throw std::runtime_error("no process " + std::to_string(pid));
     }
+    use.ReapedChildrenCpu = ReapedChildrenCpu(process);
     use.PeakResidentKiB = StatusKiB(status, "VmHWM");
     use.ResidentKiB = StatusKiB(status, "VmRSS");
     return use;
 }
 
-TServiceHarness::TServiceHarness(const std::string& name)
+TServiceHarness::TServiceHarness(const std::string& name, const std::string& program)
     : dir_(fs::temp_directory_path() / ("tarvok-e2e-" + std::to_string(::getpid()) + "-" + name)),
       client_(ClientSlotName) {
     if (client_.CreationFailed()) {
@@ -181,7 +203,7 @@ TServiceHarness::TServiceHarness(const std::string& name)
     }
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    fs::copy_file(TARVOK_SVC_BINARY, dir_ / "TarvokSvc");
+    fs::copy_file(program.empty() ? TARVOK_SVC_BINARY : program, dir_ / "TarvokSvc");
 
     notifyFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};

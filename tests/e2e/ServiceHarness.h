@@ -59,10 +59,12 @@ TTaskDef MakeTask(std::int32_t id, const std::string& name, const std::string& c
 std::string LogStamp(const std::string& line);
 std::string LogMessage(const std::string& line);
 
-// What a process has used: the CPU time of its live threads (user and system) and its resident
-// memory, peak and current.
+// What a process has used: the CPU time of its live threads (user and system), that of the
+// children it has waited for (with theirs, in clock ticks) and its resident memory, peak and
+// current.
 struct TResourceUse {
     std::chrono::nanoseconds Cpu{0};
+    std::chrono::nanoseconds ReapedChildrenCpu{0};
     std::uint64_t PeakResidentKiB = 0;
     std::uint64_t ResidentKiB = 0;
 };
@@ -85,8 +87,10 @@ struct TStartOptions {
 
 class TServiceHarness {
 public:
-    // A fresh program directory named after the caller (test or benchmark) and the slot.
-    explicit TServiceHarness(const std::string& name);
+    // A fresh program directory named after the caller (test or benchmark) and the slot. The
+    // program copied is the one this build made, unless another is named (a benchmark comparing
+    // builds).
+    explicit TServiceHarness(const std::string& name, const std::string& program = {});
     // Kills the program if it still runs and every blocking run it reported, then removes the
     // directory.
     ~TServiceHarness();

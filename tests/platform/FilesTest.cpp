@@ -14,15 +14,19 @@ namespace fs = std::filesystem;
 using FilesTest = testing_support::TempDirTest;
 
 TEST_F(FilesTest, ReplaceWritesContentWithSharedModeAndLeavesNoTemporary) {
-    const std::string path = Path("tarvok.tsk");
-    ReplaceFile(path, "first");
-    ReplaceFile(path, std::string("second\0with nul", 15));
-    EXPECT_EQ(ReadFile(path), std::string("second\0with nul", 15));
+    for (const TFlush flush : {TFlush::ToDisk, TFlush::Lazily}) {
+        SCOPED_TRACE(flush == TFlush::ToDisk ? "to disk" : "lazily");
+        const std::string path = Path(flush == TFlush::ToDisk ? "tarvok.tsk" : "tarvok.log");
+        ReplaceFile(path, "first", flush);
+        ReplaceFile(path, std::string("second\0with nul", 15), flush);
+        EXPECT_EQ(ReadFile(path), std::string("second\0with nul", 15));
 
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0664u);
-    EXPECT_EQ(EntriesInDir(), 1u);
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0664u);
+        RemoveFile(path);
+        EXPECT_EQ(EntriesInDir(), 0u) << "a temporary file was left behind";
+    }
 }
 
 TEST_F(FilesTest, FailedReplaceKeepsTheOldFileAndCarriesThePath) {
@@ -40,6 +44,8 @@ TEST_F(FilesTest, FailedReplaceKeepsTheOldFileAndCarriesThePath) {
     EXPECT_EQ(EntriesInDir(), 1u) << "the temporary file was left behind";
 
     EXPECT_THROW(ReplaceFile(Path("missing-dir/file"), "data"), TIoError);
+    EXPECT_THROW(ReplaceFile(path, "data", TFlush::Lazily), TIoError);
+    EXPECT_EQ(EntriesInDir(), 1u) << "the temporary file was left behind";
 }
 
 TEST_F(FilesTest, ReadMissingFileRaisesWithSystemText) {

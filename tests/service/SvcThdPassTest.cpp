@@ -1,0 +1,75 @@
+// How a pass of the scheduler thread writes the log: its lines reach the file together, and the
+// manager is told of each only once the file holds it.
+#include "platform/Files.h"
+#include "service/SvcThd.h"
+#include "tests/FakeProcesses.h"
+#include "tests/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tarvok {
+namespace {
+
+using testing::ElementsAre;
+
+// Notes, with every message to the manager, how many lines the log file held when it was sent.
+class TFileWatchingChannel final : public TSchedulerChannel {
+public:
+    TFileWatchingChannel(std::string logPath, std::vector<std::string>& sent)
+        : logPath_(std::move(logPath)), sent_(sent) {}
+    std::string ReadMessage() override { return {}; }
+    void SendToClient(const std::string& message) override {
+        const std::size_t lines =
+            platform::FileExists(logPath_) ? SplitLogLines(platform::ReadFile(logPath_)).size() : 0;
+        sent_.push_back(message + " @" + std::to_string(lines));
+    }
+
+private:
+    std::string logPath_;
+    std::vector<std::string>& sent_;
+};
+
+TTaskDef DueAt1016(std::int32_t id, const std::string& name, bool blocking) {
+    TTaskDef task = TTaskDef::New();
+    task.Id = id;
+    task.Name = name;
+    task.Command = "/bin/job";
+    task.Enabled = true;
+    task.Blocking = blocking;
+    task.Schedule.DailyEvery = 1;
+    task.Schedule.OnceAt = EncodeTime(10, 16);
+    task.Schedule.NoEnd = true;
+    task.Schedule.StartDate = EncodeDate(2026, 1, 1);
+    return task;
+}
+
+class SvcThdPassTest : public testing_support::TempDirTest {};
+
+TEST_F(SvcThdPassTest, APassAnnouncesEachOfItsLinesOnceTheFileHoldsThemAll) {
+    const TProgramPaths paths = ProgramPathsFor(Path("TarvokSvc"));
+    TTaskList tasks;
+    for (TTaskDef task :
+         {DueAt1016(1, "A", false), DueAt1016(2, "B", true), DueAt1016(3, "C", false)}) {
+        tasks.AddTask(task, false);
+    }
+    tasks.SaveToFile(paths.TaskPath);
+    TFixedClock clock(EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 40));
+    testing_support::TFakeProcesses processes;
+    std::vector<std::string> sent;
+    TTarvokThread thread(TTarvokThread::TSetup{
+        paths, clock, processes, std::make_unique<TFileWatchingChannel>(paths.LogPath, sent)});
+    // Outside a pass every line is written and announced at once.
+    EXPECT_THAT(sent, ElementsAre("LC @1", "LC @2"));
+
+    sent.clear();
+    clock.Set(EncodeDate(2026, 12, 8) + EncodeTime(10, 16, 0));
+    thread.Poll();
+    EXPECT_THAT(sent, ElementsAre("TS 2 1001 @2", "LC @5", "LC @5", "LC @5"));
+    const auto lines = SplitLogLines(platform::ReadFile(paths.LogPath));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_THAT(lines.back(), testing::EndsWith(" : Task \"C\" [3] started."));
+}
+
+} // namespace
+} // namespace tarvok
