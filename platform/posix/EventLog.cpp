@@ -68,7 +68,11 @@ std::string CatalogText(const std::string& text) {
     std::string result;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
-            result += "@" + InsertionField(static_cast<std::size_t>(text[i + 1] - '0')) + "@";
+            // Appended piece by piece: g++ 12 at -O3 misreads "@" + string&& as an overlapping
+            // copy.
+            result += '@';
+            result += InsertionField(static_cast<std::size_t>(text[i + 1] - '0'));
+            result += '@';
             ++i;
         } else {
             result += text[i];
