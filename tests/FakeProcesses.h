@@ -32,4 +32,21 @@ public:
     bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }
 };
 
+// An enabled task the fake processes can start ("/bin/job"), due every day at hour:minute from
+// 1 January 2026 on.
+inline TTaskDef DailyJob(std::int32_t id, const std::string& name, bool blocking = false,
+                         int hour = 10, int minute = 16) {
+    TTaskDef task = TTaskDef::New();
+    task.Id = id;
+    task.Name = name;
+    task.Command = "/bin/job";
+    task.Enabled = true;
+    task.Blocking = blocking;
+    task.Schedule.DailyEvery = 1;
+    task.Schedule.OnceAt = EncodeTime(hour, minute);
+    task.Schedule.NoEnd = true;
+    task.Schedule.StartDate = EncodeDate(2026, 1, 1);
+    return task;
+}
+
 } // namespace tarvok::testing_support

@@ -12,6 +12,7 @@ namespace tarvok {
 namespace {
 
 using testing::ElementsAre;
+using testing_support::DailyJob;
 
 // Notes, with every message to the manager, how many lines the log file held when it was sent.
 class TFileWatchingChannel final : public TSchedulerChannel {
@@ -30,27 +31,13 @@ private:
     std::vector<std::string>& sent_;
 };
 
-TTaskDef DueAt1016(std::int32_t id, const std::string& name, bool blocking) {
-    TTaskDef task = TTaskDef::New();
-    task.Id = id;
-    task.Name = name;
-    task.Command = "/bin/job";
-    task.Enabled = true;
-    task.Blocking = blocking;
-    task.Schedule.DailyEvery = 1;
-    task.Schedule.OnceAt = EncodeTime(10, 16);
-    task.Schedule.NoEnd = true;
-    task.Schedule.StartDate = EncodeDate(2026, 1, 1);
-    return task;
-}
-
 class SvcThdPassTest : public testing_support::TempDirTest {};
 
 TEST_F(SvcThdPassTest, APassAnnouncesEachOfItsLinesOnceTheFileHoldsThemAll) {
     const TProgramPaths paths = ProgramPathsFor(Path("TarvokSvc"));
     TTaskList tasks;
     for (TTaskDef task :
-         {DueAt1016(1, "A", false), DueAt1016(2, "B", true), DueAt1016(3, "C", false)}) {
+         {DailyJob(1, "A", false), DailyJob(2, "B", true), DailyJob(3, "C", false)}) {
         tasks.AddTask(task, false);
     }
     tasks.SaveToFile(paths.TaskPath);

@@ -13,25 +13,12 @@ namespace {
 
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::DailyJob;
 using testing_support::TFakeChannel;
 using testing_support::TFakeProcesses;
 
 double At(int h, int mi, int s, int ms = 0) {
     return EncodeDate(2026, 12, 8) + EncodeTime(h, mi, s, ms);
-}
-
-TTaskDef Task(std::int32_t id, const std::string& name, bool blocking, int h, int mi) {
-    TTaskDef task = TTaskDef::New();
-    task.Id = id;
-    task.Name = name;
-    task.Command = "/bin/job";
-    task.Enabled = true;
-    task.Blocking = blocking;
-    task.Schedule.DailyEvery = 1;
-    task.Schedule.OnceAt = EncodeTime(h, mi);
-    task.Schedule.NoEnd = true;
-    task.Schedule.StartDate = EncodeDate(2026, 1, 1);
-    return task;
 }
 
 class SvcThdTest : public testing_support::TempDirTest {
@@ -89,7 +76,7 @@ protected:
 };
 
 TEST_F(SvcThdTest, StartingLogsLoadsAndSkipsItsOwnMinute) {
-    SaveTasks({Task(1, "Early", false, 10, 15), Task(2, "Next", false, 10, 16)});
+    SaveTasks({DailyJob(1, "Early", false, 10, 15), DailyJob(2, "Next", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     EXPECT_THAT(LogMessages(), ElementsAre("Tarvok Service starting!", "Task list (re)loaded"));
     EXPECT_THAT(sent_, ElementsAre("LC", "LC"));
@@ -103,7 +90,7 @@ TEST_F(SvcThdTest, StartingLogsLoadsAndSkipsItsOwnMinute) {
 }
 
 TEST_F(SvcThdTest, LateFirstPassOfAMinuteStartsNothingAndMovesOn) {
-    SaveTasks({Task(1, "Job", false, 10, 16), Task(2, "Later", false, 10, 17)});
+    SaveTasks({DailyJob(1, "Job", false, 10, 16), DailyJob(2, "Later", false, 10, 17)});
     thread_ = Start(At(10, 15, 40));
     Pass(At(10, 16, 1, 200));
     EXPECT_THAT(processes_.Launched, IsEmpty());
@@ -113,7 +100,7 @@ TEST_F(SvcThdTest, LateFirstPassOfAMinuteStartsNothingAndMovesOn) {
 }
 
 TEST_F(SvcThdTest, ClockSetBackTestsNothingUntilNextDueAgain) {
-    SaveTasks({Task(1, "Job", false, 9, 0)});
+    SaveTasks({DailyJob(1, "Job", false, 9, 0)});
     thread_ = Start(At(10, 15, 40));
     Pass(At(9, 0, 0)); // the clock went back an hour
     EXPECT_THAT(processes_.Launched, IsEmpty());
@@ -130,8 +117,8 @@ TEST_F(SvcThdTest, WithoutTasksEveryMinuteSaysSo) {
 }
 
 TEST_F(SvcThdTest, BlockingTaskStillActiveWhileOthersStartAndItsEndIsSeenNextPass) {
-    SaveTasks({Task(1, "Backup", true, 10, 16), Task(2, "Mail", false, 10, 16),
-               Task(3, "Backup2", true, 10, 17)});
+    SaveTasks({DailyJob(1, "Backup", true, 10, 16), DailyJob(2, "Mail", false, 10, 16),
+               DailyJob(3, "Backup2", true, 10, 17)});
     thread_ = Start(At(10, 15, 40));
     Pass(At(10, 16, 0));
     inbox_.push_back("TR 1");
@@ -147,8 +134,8 @@ TEST_F(SvcThdTest, BlockingTaskStillActiveWhileOthersStartAndItsEndIsSeenNextPas
 }
 
 TEST_F(SvcThdTest, ClientConnectionHandsOverRunningBlockingTasks) {
-    SaveTasks(
-        {Task(1, "A", true, 10, 16), Task(2, "B", true, 10, 16), Task(3, "C", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", true, 10, 16), DailyJob(2, "B", true, 10, 16),
+               DailyJob(3, "C", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     processes_.Running.insert(77); // handed over by the manager, still running
     inbox_ = {"CR", "TS 3 77", "CD"};
@@ -164,14 +151,14 @@ TEST_F(SvcThdTest, ClientConnectionHandsOverRunningBlockingTasks) {
 }
 
 TEST_F(SvcThdTest, ProcessIdMessagesAndReloadModes) {
-    SaveTasks({Task(1, "A", true, 10, 16)});
+    SaveTasks({DailyJob(1, "A", true, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     processes_.Running.insert(55);
     inbox_ = {"TS 1 55", "TS 9 66", "ts 1 77"};
     Pass(At(10, 15, 41));
     EXPECT_EQ(thread_->ProcessTable().Entries()[0].ProcessId, 55u);
 
-    SaveTasks({Task(1, "A renamed", true, 10, 16), Task(2, "B", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A renamed", true, 10, 16), DailyJob(2, "B", false, 10, 16)});
     inbox_ = {"TM 1", "TN 9"};
     Pass(At(10, 15, 42));
     EXPECT_EQ(thread_->Tasks().Count(), 2u);
@@ -185,7 +172,7 @@ TEST_F(SvcThdTest, ProcessIdMessagesAndReloadModes) {
 }
 
 TEST_F(SvcThdTest, DeleteRemovesSavesAndAnswers) {
-    SaveTasks({Task(1, "A", false, 10, 16), Task(2, "B", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", false, 10, 16), DailyJob(2, "B", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     const std::string before = Read(paths_.TaskPath);
 
@@ -207,7 +194,7 @@ TEST_F(SvcThdTest, DeleteRemovesSavesAndAnswers) {
 }
 
 TEST_F(SvcThdTest, DeleteThatCannotSaveChangesNothing) {
-    SaveTasks({Task(1, "A", false, 10, 16), Task(2, "B", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", false, 10, 16), DailyJob(2, "B", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     std::filesystem::remove(paths_.TaskPath);
     std::filesystem::create_directory(paths_.TaskPath); // the save cannot replace a directory
@@ -220,7 +207,7 @@ TEST_F(SvcThdTest, DeleteThatCannotSaveChangesNothing) {
 }
 
 TEST_F(SvcThdTest, UnreadableTaskFileKeepsThePreviousList) {
-    SaveTasks({Task(1, "A", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
     Write(paths_.TaskPath, std::string(500, '\0')); // one record and a torn tail
     inbox_ = {"TM 1"};
@@ -237,9 +224,9 @@ TEST_F(SvcThdTest, TruncatingTheLogLeavesOneLine) {
 }
 
 TEST_F(SvcThdTest, MessagesOfAPassComeBeforeItsMinuteTest) {
-    SaveTasks({Task(1, "A", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", false, 10, 16)});
     thread_ = Start(At(10, 15, 40));
-    SaveTasks({Task(1, "A", false, 10, 16), Task(2, "B", false, 10, 16)});
+    SaveTasks({DailyJob(1, "A", false, 10, 16), DailyJob(2, "B", false, 10, 16)});
     inbox_ = {"TN 2"};
     Pass(At(10, 16, 0));
     EXPECT_EQ(processes_.Launched, (std::vector<std::string>{"A", "B"}));

@@ -18,25 +18,12 @@ namespace fs = std::filesystem;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::DailyJob;
 using testing_support::TFakeChannel;
 using testing_support::TFakeProcesses;
 
 double At(int h, int mi, int s) {
     return EncodeDate(2026, 12, 8) + EncodeTime(h, mi, s, 0);
-}
-
-TTaskDef Task(std::int32_t id, const std::string& name, bool blocking = false) {
-    TTaskDef task = TTaskDef::New();
-    task.Id = id;
-    task.Name = name;
-    task.Command = "/bin/job";
-    task.Enabled = true;
-    task.Blocking = blocking;
-    task.Schedule.DailyEvery = 1;
-    task.Schedule.OnceAt = EncodeTime(10, 16);
-    task.Schedule.NoEnd = true;
-    task.Schedule.StartDate = EncodeDate(2026, 1, 1);
-    return task;
 }
 
 class SvcThdTrustTest : public testing_support::TempDirTest {
@@ -125,7 +112,7 @@ TEST_F(SvcThdTrustTest, AnUntrustedTaskFileRunsNothingAndIsNeverRewritten) {
         sent_.clear();
         processes_.Launched.clear();
 
-        SaveTasks({Task(1, "A"), Task(2, "B")});
+        SaveTasks({DailyJob(1, "A"), DailyJob(2, "B")});
         row.Spoil();
         const std::string file = Read(Path("tarvok.tsk"));
         const std::string refusal = std::string("The task file is not trusted (") + row.Reason +
@@ -146,7 +133,7 @@ TEST_F(SvcThdTrustTest, AnUntrustedTaskFileRunsNothingAndIsNeverRewritten) {
 }
 
 TEST_F(SvcThdTrustTest, AListLoadedBeforeIsDroppedOnceTheFileIsUntrustedAndBackWhenFixed) {
-    SaveTasks({Task(1, "A", true)});
+    SaveTasks({DailyJob(1, "A", true)});
     Start(At(10, 15, 40));
     Pass(At(10, 15, 41), {"TR 1"});
     ASSERT_EQ(processes_.Launched, std::vector<std::string>{"A"});
@@ -186,8 +173,8 @@ TEST_F(SvcThdTrustTest, RefusedMessagesAreNotedAtMostOnceAMinute) {
 
 TEST_F(SvcThdTrustTest, TaskTextsCannotForgeLogLines) {
     const std::string forged = "x\r\n08-Dec-2026 - 10:15:00 : Task \"Backup\" [9] started.\r";
-    TTaskDef blocking = Task(1, forged, true);
-    TTaskDef invalid = Task(2, forged + "\x1b[2J\x7f");
+    TTaskDef blocking = DailyJob(1, forged, true);
+    TTaskDef invalid = DailyJob(2, forged + "\x1b[2J\x7f");
     invalid.Command = "/bin/absent";
     SaveTasks({blocking, invalid});
     Start(At(10, 15, 40));
