@@ -1,6 +1,7 @@
 // Sending as the programs do it, many times over: the socket a thread keeps for its sends must
 // behave as a fresh one would for every message.
 #include "platform/DatagramSlot.h"
+#include "tests/OpenDescriptors.h"
 
 #include <chrono>
 #include <dirent.h>
@@ -16,15 +17,7 @@ using namespace std::chrono_literals;
 
 const std::string Address = "tarvok-test-send";
 
-std::size_t OpenDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    std::size_t count = 0;
-    while (::readdir(dir) != nullptr) {
-        ++count;
-    }
-    ::closedir(dir);
-    return count;
-}
+using testing_support::OpenDescriptors;
 
 TEST(DatagramSend, AReceiverThatWentAndCameBackIsFoundAgain) {
     std::optional<TDatagramSlot> first;

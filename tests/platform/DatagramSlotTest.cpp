@@ -1,5 +1,7 @@
 #include "platform/DatagramSlot.h"
 
+#include "tests/OpenDescriptors.h"
+
 #include <chrono>
 #include <cstring>
 #include <dirent.h>
@@ -16,15 +18,7 @@ using namespace std::chrono_literals;
 
 const std::string Address = "tarvok-test-slot";
 
-std::size_t OpenDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    std::size_t count = 0;
-    while (::readdir(dir) != nullptr) {
-        ++count;
-    }
-    ::closedir(dir);
-    return count;
-}
+using testing_support::OpenDescriptors;
 
 TEST(DatagramSlot, CredentialsNameTheSendingProcess) {
     TDatagramSlot slot(Address, 64);
