@@ -4,7 +4,6 @@
 #include "tests/OpenDescriptors.h"
 
 #include <chrono>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/wait.h>

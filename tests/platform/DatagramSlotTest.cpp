@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
