@@ -11,6 +11,14 @@ TPassClock::time_point NextPassDue(TPassClock::time_point previous, TPassClock::
     return previous + (elapsed / interval + 1) * interval;
 }
 
+bool TWallClockWatch::WasSet(std::chrono::system_clock::time_point wall,
+                             TPassClock::time_point monotonic) {
+    const auto offset = wall.time_since_epoch() - monotonic.time_since_epoch();
+    const bool set = offset_ && (offset - *offset_ > Tolerance || *offset_ - offset > Tolerance);
+    offset_ = offset;
+    return set;
+}
+
 void TIntervalPacer::Wait() {
     std::unique_lock lock(mutex_);
     const auto now = TPassClock::now();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 namespace tarvok {
 
@@ -19,6 +20,20 @@ using TPassClock = std::chrono::steady_clock;
 //   NextPassDue(t, 500ms, t + 1200ms) == t + 1500ms   (t + 1000ms was missed)
 TPassClock::time_point NextPassDue(TPassClock::time_point previous, TPassClock::duration interval,
                                    TPassClock::time_point now);
+
+// Tells whether the wall clock was set between two readings, each a look at the wall clock and
+// the monotonic one taken together: left alone, both move alike.
+class TWallClockWatch {
+public:
+    // False for the first reading.
+    bool WasSet(std::chrono::system_clock::time_point wall, TPassClock::time_point monotonic);
+
+private:
+    // Far above what lies between two readings taken together, even on a busy machine, and below
+    // anything a scheduler timed to the minute would mind.
+    static constexpr std::chrono::milliseconds Tolerance{100};
+    std::optional<std::chrono::nanoseconds> offset_;
+};
 
 // What a loop waits on between two passes.
 class TPassPacer {

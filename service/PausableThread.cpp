@@ -1,5 +1,7 @@
 #include "service/PausableThread.h"
 
+#include <algorithm>
+
 namespace tarvok {
 
 TPausableThread::TPausableThread(TPassClock::duration interval) : interval_(interval) {}
@@ -15,7 +17,7 @@ void TPausableThread::Resume() {
     if (!started_) {
         started_ = true;
         const auto now = TPassClock::now();
-        due_ = NextPassAfter(now, now);
+        due_ = lastPass_ = NextPassAfter(now, now);
         thread_ = std::thread([this] { Execute(); });
     }
     wake_.notify_all();
@@ -39,6 +41,16 @@ void TPausableThread::WaitFor() {
     }
 }
 
+void TPausableThread::Request(TWake wake) {
+    std::lock_guard lock(mutex_);
+    // Once is enough: a flood of wakes must not keep the waiting thread busy.
+    if (wake > woken_) {
+        woken_ = wake;
+        wokenDue_.reset();
+        wake_.notify_all();
+    }
+}
+
 bool TPausableThread::Terminated() const {
     std::lock_guard lock(mutex_);
     return terminated_;
@@ -56,7 +68,13 @@ void TPausableThread::Execute() {
 }
 
 bool TPausableThread::NextPass() {
+    // Asked outside the lock: the answer rests on what the passes keep, not on shared state.
+    const TPassClock::duration quiet = passed_ ? QuietSpan() : TPassClock::duration::zero();
     std::unique_lock lock(mutex_);
+    if (passed_ && quiet > TPassClock::duration::zero()) {
+        due_ = std::max(due_, TPassClock::now() + quiet);
+    }
+    passed_ = false;
     bool noted = false;
     for (;;) {
         if (terminated_) {
@@ -75,11 +93,19 @@ bool TPausableThread::NextPass() {
         }
         noted = false;
         const auto now = TPassClock::now();
-        if (now >= due_) {
-            due_ = NextPassAfter(due_, now);
+        if (woken_ != TWake::None && !wokenDue_) {
+            wokenDue_ = woken_ == TWake::AtOnce ? now : NextPassAfter(lastPass_, now);
+        }
+        const auto due = wokenDue_ ? std::min(due_, *wokenDue_) : due_;
+        if (now >= due) {
+            woken_ = TWake::None;
+            wokenDue_.reset();
+            lastPass_ = due;
+            due_ = NextPassAfter(due, now);
+            passed_ = true;
             return true;
         }
-        wake_.wait_until(lock, due_);
+        wake_.wait_until(lock, due);
     }
 }
 

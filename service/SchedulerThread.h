@@ -1,8 +1,9 @@
 // What the service host does with the scheduler thread, and nothing more.
 //
 // The host creates the thread suspended, resumes it, holds it while the service is paused,
-// releases it again, and at the end requests termination, waits for it and destroys it. All
-// calls come from the one thread that runs the service entry point.
+// releases it again, tells it when the wall clock was set, and at the end requests termination,
+// waits for it and destroys it. All calls come from the one thread that runs the service entry
+// point.
 #pragma once
 
 #include <functional>
@@ -22,6 +23,8 @@ public:
     virtual void Terminate() = 0;
     // Returns once the thread has ended (at once when it never started).
     virtual void WaitFor() = 0;
+    // The wall clock was set: whatever the thread timed by it must be timed anew.
+    virtual void WallClockSet() = 0;
 };
 
 // Creates the thread suspended; may raise when the thread cannot do its work.

@@ -25,6 +25,12 @@ std::uint32_t SystemTickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
 }
 
+TClockSetCheck SystemClockSetCheck() {
+    return [watch = TWallClockWatch()]() mutable {
+        return watch.WasSet(std::chrono::system_clock::now(), TPassClock::now());
+    };
+}
+
 TStatusBytes StatusBytes(const platform::TServiceStatus& status) {
     TStatusBytes bytes{};
     const std::uint32_t fields[] = {status.ServiceType,
@@ -137,6 +143,9 @@ void TServiceHost::RunStatusLoop(TSchedulerThread& thread) {
         }
         if (!message.empty()) {
             parts_.SendToManager(message);
+        }
+        if (parts_.ClockWasSet()) {
+            thread.WallClockSet();
         }
         parts_.Pacer.Wait();
     }

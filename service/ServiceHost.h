@@ -3,8 +3,10 @@
 // ServiceMain runs on the dispatcher's service thread: it registers ServiceHandler, reports the
 // service starting and running, creates the scheduler thread and then, once per pass (500 ms),
 // follows the state that the handler sets: it resumes or holds the thread and tells the manager
-// "SS" (once, on the pass that first resumes the thread), "SR" (running) or "SP" (paused). After
-// a stop it ends the thread, reports the service stopped and sends "SD".
+// "SS" (once, on the pass that first resumes the thread), "SR" (running) or "SP" (paused). It
+// also tells the thread when the wall clock was set, which the thread, resting until its next
+// minute, would not notice by itself. After a stop it ends the thread, reports the service
+// stopped and sends "SD".
 //
 // ServiceHandler runs on the dispatcher's own thread. The two share only single-word values.
 #pragma once
@@ -43,6 +45,10 @@ using TSendToManager = std::function<bool(const std::string& message)>;
 using TTickCount = std::function<std::uint32_t()>;
 std::uint32_t SystemTickCount();
 
+// True when the wall clock was set since the previous call.
+using TClockSetCheck = std::function<bool()>;
+TClockSetCheck SystemClockSetCheck();
+
 struct TServiceHostParts {
     platform::TServiceControl& Control;
     platform::TEventLog& Events;
@@ -50,6 +56,7 @@ struct TServiceHostParts {
     TCreateSchedulerThread CreateThread;
     TPassPacer& Pacer; // one wait per pass of the status loop
     TTickCount TickCount = SystemTickCount;
+    TClockSetCheck ClockWasSet = SystemClockSetCheck(); // asked once per pass
 };
 
 // The status record's raw form, as it travels with every event.

@@ -6,6 +6,9 @@
 #include "shared/Protocol.h"
 #include "shared/ScheDef.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tarvok {
 
 namespace {
@@ -27,6 +30,9 @@ public:
         SendSlotMessage(ClientSlotName, message);
     }
     std::size_t TakeRefused() override { return slot_.TakeRefused(); }
+    void SetArrivalHook(std::function<void()> hook) override {
+        slot_.SetArrivalHook(std::move(hook));
+    }
 
 private:
     TMailSlot slot_;
@@ -49,6 +55,7 @@ TTarvokThread::TTarvokThread(TSetup setup)
     log_.LimitLines = true;
     log_.MaxLines = LogLineLimit;
     log_.NamedMonth = true;
+    channel_->SetArrivalHook([this] { Wake(); });
     log_.Add("Tarvok Service starting!");
     // The minute the service starts in is never tested.
     nextDue_ = StartOfNextMinute(clock_.Now());
@@ -58,6 +65,7 @@ TTarvokThread::TTarvokThread(TSetup setup)
 TTarvokThread::~TTarvokThread() {
     Terminate();
     WaitFor();
+    channel_->SetArrivalHook(nullptr);
     log_.Add("Tarvok Service stopped!");
     log_.OnLineAdded = nullptr;
 }
@@ -89,12 +97,32 @@ void TTarvokThread::Poll() {
     Tick();
 }
 
+TPassClock::duration TTarvokThread::QuietSpan() const {
+    if (table_.FollowsAnyRun()) {
+        return TPassClock::duration::zero(); // only a look tells whether the run has ended
+    }
+    const TDateTime now = clock_.Now();
+    TDateTime until = nextDue_;
+    if (refused_ > 0) {
+        until =
+            std::min(until, RefusalNotedLately(now) ? refusalNoted_ + RefusalNoteInterval : now);
+    }
+    if (until <= now) {
+        return TPassClock::duration::zero();
+    }
+    // Readings come in whole milliseconds; the rounding only undoes the error of the subtraction.
+    return std::chrono::milliseconds(std::llround((until - now) * MsPerDay));
+}
+
+bool TTarvokThread::RefusalNotedLately(TDateTime now) const {
+    // A clock set back must not hold the note back until it catches up again.
+    return now >= refusalNoted_ && now < refusalNoted_ + RefusalNoteInterval;
+}
+
 void TTarvokThread::NoteRefusedMessages() {
     refused_ += channel_->TakeRefused();
     const TDateTime now = clock_.Now();
-    // A clock set back must not hold the note back until it catches up again.
-    const bool notedLately = now >= refusalNoted_ && now < refusalNoted_ + RefusalNoteInterval;
-    if (refused_ == 0 || notedLately) {
+    if (refused_ == 0 || RefusalNotedLately(now)) {
         return;
     }
     log_.AddFmt("Dropped %d message(s) from accounts that may not control Tarvok.", refused_);

@@ -1,9 +1,13 @@
 // The scheduler thread of the service.
 //
-// Every pass (two a second, on the wall clock's whole and half seconds) it reads the manager's
-// messages and acts on them, reports blocking runs that have ended, and at the first pass at or
-// after each whole minute tests every enabled task and starts the due ones. It owns the task
-// list, the process table, the log writer and the service's slot; nothing else touches them.
+// Every pass (on the wall clock's whole and half seconds) it reads the manager's messages and
+// acts on them, reports blocking runs that have ended, and at the first pass at or after each
+// whole minute tests every enabled task and starts the due ones. It owns the task list, the
+// process table, the log writer and the service's slot; nothing else touches them.
+//
+// It passes only when there is something to do: at the start of the minute due next, at the
+// next half second after a message arrives or the wall clock is set, and every half second while
+// it follows a blocking run. A pass it leaves out would have done nothing.
 //
 // A minute whose first pass comes after its first second starts nothing, and nothing catches up
 // on minutes missed while paused or asleep: the next test is the next whole minute after the
@@ -25,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +45,8 @@ public:
     // How many messages were dropped since the last call because their sender may not control
     // the service. A channel that checks no senders drops none.
     virtual std::size_t TakeRefused() { return 0; }
+    // The hook is called, from any thread, whenever a message arrives or is refused.
+    virtual void SetArrivalHook(std::function<void()> hook) = 0;
 };
 
 // The real channel: owns the slot "TarvokService", keeping only the requests of the program
@@ -71,6 +78,10 @@ public:
     void ReloadTasks(std::int32_t taskId, TReloadMode mode);
     void RunTask(const TTaskDef& task);
 
+    // Until the pass due next: the next minute to test, or the next note of refused messages;
+    // zero while a blocking run is followed.
+    TPassClock::duration QuietSpan() const override;
+
     const TTaskList& Tasks() const { return tasks_; }
     const TProcessTable& ProcessTable() const { return table_; }
     TDateTime NextDue() const { return nextDue_; }
@@ -90,6 +101,7 @@ private:
     // Fills the list from a trusted task file; logs why when the file is refused or unreadable.
     TTaskFileLoad LoadTaskFile(TTaskList& into);
     void NoteRefusedMessages();
+    bool RefusalNotedLately(TDateTime now) const;
 
     // Declared in reverse order of release: the log writer goes first, the task list last.
     const TProgramPaths paths_;

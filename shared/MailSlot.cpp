@@ -120,32 +120,47 @@ std::string TMailSlot::ReadMessage() {
     return message;
 }
 
+void TMailSlot::SetArrivalHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    arrived_ = std::move(hook);
+}
+
 void TMailSlot::ReadUntilStopped() {
     try {
         while (!broken_ && datagrams_.WaitForDatagram()) {
-            std::lock_guard lock(mutex_);
-            Collect(CollectBatch);
+            std::function<void()> arrived;
+            {
+                std::lock_guard lock(mutex_);
+                if (Collect(CollectBatch)) {
+                    arrived = arrived_;
+                }
+            }
+            if (arrived) {
+                arrived();
+            }
         }
     } catch (const platform::TIoError&) {
         // The endpoint itself failed; what was collected can still be read.
     }
 }
 
-void TMailSlot::Collect(std::size_t limit) {
+bool TMailSlot::Collect(std::size_t limit) {
+    bool news = false;
     for (std::size_t i = 0; i < limit && !broken_; ++i) {
         std::optional<platform::TDatagram> datagram;
         try {
             datagram = datagrams_.TryReceive();
         } catch (const platform::TIoError&) {
             broken_ = true;
-            return;
+            return news;
         }
         if (!datagram) {
-            return;
+            return news;
         }
         // Judged before anything else, so that whatever a stranger sends is counted.
         if (!datagram->Sender || !accept_ || !accept_(*datagram->Sender)) {
             ++refused_;
+            news = true;
             continue;
         }
         if (datagram->Truncated()) {
@@ -158,7 +173,9 @@ void TMailSlot::Collect(std::size_t limit) {
             continue;
         }
         queue_.push_back(std::move(message));
+        news = true;
     }
+    return news;
 }
 
 bool SendSlotMessage(std::string_view name, std::string_view message) {

@@ -78,10 +78,15 @@ public:
     // How many messages were refused for their sender since the last call.
     std::size_t TakeRefused() { return refused_.exchange(0); }
 
+    // Called on the slot's own thread whenever messages were queued or refused, so an owner
+    // that waits for them need not look every so often. Calls may come while it is being set.
+    void SetArrivalHook(std::function<void()> hook);
+
 private:
     void ReadUntilStopped();
-    // Moves waiting datagrams from the system into the queue; needs mutex_.
-    void Collect(std::size_t limit);
+    // Moves waiting datagrams from the system into the queue; needs mutex_. True when a
+    // message was queued or refused.
+    bool Collect(std::size_t limit);
 
     std::string path_;
     TSenderPolicy accept_;
@@ -90,6 +95,7 @@ private:
     platform::TDatagramSlot datagrams_;
     std::mutex mutex_;
     std::deque<std::string> queue_;
+    std::function<void()> arrived_;
     // Set when the endpoint itself fails; nothing more arrives then.
     std::atomic<bool> broken_{false};
     std::thread reader_;

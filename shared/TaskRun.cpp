@@ -34,6 +34,11 @@ void TProcessTable::Remove(std::int32_t taskId) {
     }
 }
 
+bool TProcessTable::FollowsAnyRun() const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [](const TTaskRunEntry& e) { return e.ProcessId != 0; });
+}
+
 namespace {
 
 class TSystemProcesses final : public TProcessControl {

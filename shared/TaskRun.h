@@ -43,6 +43,8 @@ public:
 
     bool Empty() const { return entries_.empty(); }
     std::size_t Count() const { return entries_.size(); }
+    // True while some entry follows a run (ProcessId not 0).
+    bool FollowsAnyRun() const;
     std::vector<TTaskRunEntry>& Entries() { return entries_; }
     const std::vector<TTaskRunEntry>& Entries() const { return entries_; }
 

@@ -5,6 +5,7 @@
 #include "service/SvcThd.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     }
     void SendToClient(const std::string& message) override { sent_.push_back(message); }
     std::size_t TakeRefused() override { return refused_ ? std::exchange(*refused_, 0) : 0; }
+    void SetArrivalHook(std::function<void()> hook) override { Arrived = std::move(hook); }
+
+    std::function<void()> Arrived;
 
 private:
     std::deque<std::string>& inbox_;

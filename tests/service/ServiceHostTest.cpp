@@ -29,6 +29,7 @@ struct TFakes : platform::TServiceControl, platform::TEventLog, TPassPacer {
     std::size_t Pass = 0;
     std::vector<std::uint32_t> Ticks;
     std::size_t TickCalls = 0;
+    std::vector<bool> ClockSets; // by pass, false beyond the list
     Strings Events;
     bool Interrupted = false;
     struct TSnapshot {
@@ -45,7 +46,8 @@ struct TFakes : platform::TServiceControl, platform::TEventLog, TPassPacer {
                            return true;
                        },
                        [this] { return CreateThread(); }, *this,
-                       [this] { return TickCalls < Ticks.size() ? Ticks[TickCalls++] : 0u; }}};
+                       [this] { return TickCalls < Ticks.size() ? Ticks[TickCalls++] : 0u; },
+                       [this] { return Pass < ClockSets.size() && ClockSets[Pass]; }}};
 
     int RegisterHandler(const std::string& name, platform::TControlHandler handler) override {
         EXPECT_EQ(name, "TarvokService");
@@ -89,6 +91,7 @@ struct TFakes : platform::TServiceControl, platform::TEventLog, TPassPacer {
         void Hold() override { timeline_.push_back("hold"); }
         void Terminate() override { timeline_.push_back("terminate"); }
         void WaitFor() override { timeline_.push_back("wait"); }
+        void WallClockSet() override { timeline_.push_back("clock set"); }
         Strings& timeline_;
     };
     std::unique_ptr<TSchedulerThread> CreateThread() {
@@ -117,9 +120,15 @@ TEST(ServiceMain, StatusMessagesFollowTheStateOnEveryPass) {
         const char* Name;
         std::vector<std::vector<std::uint32_t>> Script;
         Strings Passes;
+        std::vector<bool> ClockSets = {};
     };
     const TRow rows[] = {
         {"runs then stops", {{}, {}, {Code::Stop}}, {"resume", "send SS", "send SR", "send SR"}},
+        {"the thread hears of a clock set on the pass that notices it, paused or not",
+         {{}, {Code::Pause}, {}, {Code::Stop}},
+         {"resume", "send SS", "send SR", "clock set", "event 80000002", "status 7", "hold",
+          "send SP", "send SP", "clock set"},
+         {false, true, false, true}},
         {"paused, continued: one more SP, then SR",
          {{}, {Code::Pause}, {}, {Code::Continue}, {}, {Code::Stop}},
          {"resume", "send SS", "send SR", "event 80000002", "status 7", "hold", "send SP",
@@ -133,6 +142,7 @@ TEST(ServiceMain, StatusMessagesFollowTheStateOnEveryPass) {
         TFakes fakes;
         fakes.Script = row.Script;
         fakes.Ticks = {1000, 3000};
+        fakes.ClockSets = row.ClockSets;
         fakes.Host.ServiceMain();
         EXPECT_EQ(fakes.Timeline, Concat({Start, row.Passes, End}));
         EXPECT_EQ(fakes.Pass, row.Script.size());

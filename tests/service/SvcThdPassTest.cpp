@@ -25,6 +25,7 @@ public:
             platform::FileExists(logPath_) ? SplitLogLines(platform::ReadFile(logPath_)).size() : 0;
         sent_.push_back(message + " @" + std::to_string(lines));
     }
+    void SetArrivalHook(std::function<void()>) override {}
 
 private:
     std::string logPath_;

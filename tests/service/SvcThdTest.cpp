@@ -133,6 +133,28 @@ TEST_F(SvcThdTest, BlockingTaskStillActiveWhileOthersStartAndItsEndIsSeenNextPas
     EXPECT_THAT(Told(), ElementsAre("TS 1 1000", "TF 1 1000"));
 }
 
+TEST_F(SvcThdTest, RestsUntilTheNextMinuteToTestUnlessItFollowsARun) {
+    using namespace std::chrono_literals;
+    SaveTasks({DailyJob(1, "Backup", true, 10, 16)});
+    thread_ = Start(At(10, 15, 40));
+    Pass(At(10, 15, 40, 500));
+    EXPECT_EQ(thread_->QuietSpan(), 19'500ms);
+    clock_.Set(At(10, 15, 59, 999));
+    EXPECT_EQ(thread_->QuietSpan(), 1ms);
+
+    Pass(At(10, 16, 0));
+    EXPECT_EQ(thread_->QuietSpan(), 0ms) << "only a look tells when Backup ends";
+    processes_.Running.erase(1000);
+    Pass(At(10, 16, 0, 500));
+    ASSERT_EQ(LogMessages().back(), "Blocking task \"Backup\" [1] finished.");
+    EXPECT_EQ(thread_->QuietSpan(), 59'500ms);
+
+    clock_.Set(At(9, 0, 0)); // set back: nothing until 10:17 comes again
+    EXPECT_EQ(thread_->QuietSpan(), 77min);
+    clock_.Set(At(10, 20, 0, 250)); // set beyond it: a pass at once
+    EXPECT_EQ(thread_->QuietSpan(), 0ms);
+}
+
 TEST_F(SvcThdTest, ClientConnectionHandsOverRunningBlockingTasks) {
     SaveTasks({DailyJob(1, "A", true, 10, 16), DailyJob(2, "B", true, 10, 16),
                DailyJob(3, "C", false, 10, 16)});

@@ -159,9 +159,13 @@ TEST_F(SvcThdTrustTest, RefusedMessagesAreNotedAtMostOnceAMinute) {
         refused_ += count;
         Pass(now);
     };
+    using namespace std::chrono_literals;
     refusedThenPass(0, At(10, 15, 41));
     refusedThenPass(3, At(10, 15, 42));
     refusedThenPass(2, At(10, 15, 50));
+    EXPECT_EQ(thread_->QuietSpan(), 10s) << "the minute comes before the next note";
+    Pass(At(10, 16, 0));
+    EXPECT_EQ(thread_->QuietSpan(), 42s) << "the next note is owed before the next minute";
     refusedThenPass(1, At(10, 16, 30));
     refusedThenPass(0, At(10, 16, 43));
     refusedThenPass(4, At(9, 0, 0)); // the clock was set back

@@ -1,6 +1,6 @@
 // Which minutes the scheduler thread tests when its wall clock jumps, forward or back, by hand or
-// at a daylight-saving change. The thread runs a pass every half second of steady time, as the
-// service does; the clock it reads is moved once, at a chosen pass.
+// at a daylight-saving change. The thread runs a pass every half second of steady time, or rests
+// between the passes it needs as the service lets it; the clock it reads is moved once.
 #include "service/SvcThd.h"
 #include "tests/TempDir.h"
 
@@ -59,6 +59,7 @@ class TSilentChannel final : public TSchedulerChannel {
 public:
     std::string ReadMessage() override { return {}; }
     void SendToClient(const std::string&) override {}
+    void SetArrivalHook(std::function<void()>) override {}
 };
 
 TTaskDef EveryMinute() {
@@ -92,10 +93,18 @@ struct TJump {
     std::string Started; // the readings at which the task started, day of month and time
 };
 
+// Passes every half second of steady time; or only those the thread asks for (QuietSpan), plus
+// the pass at once that the service's status loop brings about when it notices the clock was set,
+// NoticedAfter ms after the set.
+struct TPacing {
+    bool Resting = false;
+    std::int64_t NoticedAfter = 0;
+};
+
 class TimeRuleTest : public testing_support::TempDirTest {
 protected:
     // When a service started at the row's Start starts the task through the row's passes.
-    std::string Run(const TJump& row) {
+    std::string Run(const TJump& row, TPacing pacing = {}) {
         const TProgramPaths paths = ProgramPathsFor(Path("TarvokSvc"));
         TTaskList tasks;
         TTaskDef task = EveryMinute();
@@ -106,18 +115,45 @@ protected:
         TStartRecorder processes(clock);
         TTarvokThread thread(
             TTarvokThread::TSetup{paths, clock, processes, std::make_unique<TSilentChannel>()});
-        // Readings before the jump never pass Until, so this bounds the loop.
-        const std::int64_t passes = (row.Until - row.JumpBy - row.Start) / PassInterval + 1;
-        for (std::int64_t pass = 1; pass <= passes; ++pass) {
-            const std::int64_t steady = row.Start + pass * PassInterval;
+        const std::int64_t noticed = row.JumpAt + pacing.NoticedAfter;
+        bool nudged = false;
+        // Steady times only grow, and so do the readings before and after the jump: the loop
+        // ends once they pass Until.
+        for (std::int64_t steady = row.Start + PassInterval;;) {
             const std::int64_t reading = steady >= row.JumpAt ? steady + row.JumpBy : steady;
             if (reading > row.Until) {
                 break;
             }
             clock.Set(Reading(row.Day, reading));
             thread.Poll();
+            nudged = nudged || steady >= noticed;
+            // The next pass on the grid, as the service's wall clock shows it.
+            std::int64_t next = steady + PassInterval - Remainder(reading, PassInterval);
+            if (pacing.Resting) {
+                const std::int64_t quiet =
+                    std::chrono::ceil<std::chrono::milliseconds>(thread.QuietSpan()).count();
+                next = std::max(next, steady + quiet);
+                if (!nudged && noticed < next) {
+                    next = noticed;
+                }
+            }
+            steady = next;
         }
         return processes.Starts;
+    }
+
+    static std::int64_t Remainder(std::int64_t value, std::int64_t divisor) {
+        return (value % divisor + divisor) % divisor;
+    }
+
+    // Every pacing must start the same minutes as a pass every half second.
+    void ExpectStarts(const TJump& row) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(Run(row), row.Started) << "every half second";
+        for (const std::int64_t noticedAfter : {0, 1, 250, 499}) {
+            EXPECT_EQ(Run(row, {true, noticedAfter}), row.Started)
+                << "resting, the set noticed after " << noticedAfter << " ms";
+        }
     }
 };
 
@@ -143,8 +179,7 @@ TEST_F(TimeRuleTest, JumpsForwardSkipEveryMinuteStartThatIsJumpedOver) {
          "04 01:58:00, 04 01:59:00, 04 02:30:00, 04 02:31:00, 04 02:32:00"},
     };
     for (const TJump& row : rows) {
-        SCOPED_TRACE(row.Name);
-        EXPECT_EQ(Run(row), row.Started);
+        ExpectStarts(row);
     }
 }
 
@@ -174,8 +209,7 @@ TEST_F(TimeRuleTest, JumpsBackRunEveryMinuteOnceAndNoneAgain) {
          "05 01:58:00, 05 01:59:00, 05 02:00:00, 05 02:01:00"},
     };
     for (const TJump& row : rows) {
-        SCOPED_TRACE(row.Name);
-        EXPECT_EQ(Run(row), row.Started);
+        ExpectStarts(row);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -110,6 +111,37 @@ TEST(SenderPolicy, UnwantedMessagesTakeNoPlaceInTheQueueAndAreNotCounted) {
     ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 1"));
     EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"TR 1"});
     EXPECT_EQ(slot.TakeRefused(), 0u);
+}
+
+// What its owner must look at, kept and refused messages, is told as it arrives; unwanted ones are
+// nothing to the owner.
+TEST(SenderPolicy, TheOwnerIsToldOfKeptAndRefusedMessagesOnly) {
+    std::atomic<bool> accept{true};
+    TMailSlot slot(
+        "TarvokService", [&](const TSenderCredentials&) { return accept.load(); },
+        [](std::string_view message) { return message.starts_with("TR"); });
+    std::atomic<int> told{0};
+    slot.SetArrivalHook([&] { ++told; });
+    auto toldAtLeast = [&](int count) {
+        for (int waited = 0; told < count && waited < 10'000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return told >= count;
+    };
+
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "xx junk"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(told, 0);
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 1"));
+    ASSERT_TRUE(toldAtLeast(1));
+    EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"TR 1"});
+
+    accept = false;
+    const int before = told;
+    ASSERT_TRUE(SendSlotMessage("TarvokService", "TR 2"));
+    ASSERT_TRUE(toldAtLeast(before + 1));
+    EXPECT_EQ(slot.TakeRefused(), 1u);
+    slot.SetArrivalHook(nullptr);
 }
 
 // The default: administrators of the directory this test program lives in.
