@@ -554,8 +554,8 @@ std::uint32_t StartProcess(const TProcessStart& start) {
     // glibc runs the child on the caller's memory until the exec and returns the exec's
     // failure here, so a program that cannot run is a failed start, not a child that dies.
     pid_t pid = 0;
-    if (::posix_spawn(&pid, path->c_str(), actions.Get(), attributes.Get(), argv.data(), envp.data()) !=
-        0) {
+    if (::posix_spawn(&pid, path->c_str(), actions.Get(), attributes.Get(), argv.data(),
+                      envp.data()) != 0) {
         return 0;
     }
     ApplyPriority(pid, start.Priority);
