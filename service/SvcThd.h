@@ -5,9 +5,9 @@
 // whole minute tests every enabled task and starts the due ones. It owns the task list, the
 // process table, the log writer and the service's slot; nothing else touches them.
 //
-// It passes only when there is something to do: at the start of the minute due next, at the
-// next half second after a message arrives or the wall clock is set, and every half second while
-// it follows a blocking run. A pass it leaves out would have done nothing.
+// It passes only when there is something to do: at the start of the minute due next, on the
+// next half second after a message arrives, at once when the wall clock was set, and every half
+// second while it follows a blocking run. A pass it leaves out would have done nothing.
 //
 // A minute whose first pass comes after its first second starts nothing, and nothing catches up
 // on minutes missed while paused or asleep: the next test is the next whole minute after the
