@@ -20,19 +20,10 @@ bool TWallClockWatch::WasSet(std::chrono::system_clock::time_point wall,
 }
 
 void TIntervalPacer::Wait() {
-    std::unique_lock lock(mutex_);
     const auto now = TPassClock::now();
     due_ = started_ ? NextPassDue(due_, interval_, now) : now + interval_;
     started_ = true;
-    wake_.wait_until(lock, due_, [&] { return interrupted_ || TPassClock::now() >= due_; });
-}
-
-void TIntervalPacer::Interrupt() {
-    {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-    }
-    wake_.notify_all();
+    interrupted_.WaitUntil(due_);
 }
 
 } // namespace tarvok

@@ -5,9 +5,9 @@
 // grid point.
 #pragma once
 
+#include "platform/WakeEvent.h"
+
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 
 namespace tarvok {
@@ -45,19 +45,18 @@ public:
     virtual void Interrupt() = 0;
 };
 
+// Wait is for one thread, Interrupt for any.
 class TIntervalPacer final : public TPassPacer {
 public:
     explicit TIntervalPacer(TPassClock::duration interval) : interval_(interval) {}
     void Wait() override;
-    void Interrupt() override;
+    void Interrupt() override { interrupted_.Raise(); }
 
 private:
     const TPassClock::duration interval_;
     TPassClock::time_point due_{};
     bool started_ = false;
-    bool interrupted_ = false;
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    platform::TWakeEvent interrupted_;
 };
 
 } // namespace tarvok

@@ -40,6 +40,24 @@ TEST(WallClockWatch, SeesASetClockButNotTheTwoClocksMovingAlike) {
     EXPECT_TRUE(watch.WasSet(wall + 1300ms + 200ms, steady + 3500ms)) << "a fifth of a second";
 }
 
+TEST(IntervalPacer, KeepsItsGridUntilInterruptedAndThenWaitsNoMore) {
+    TIntervalPacer pacer(20ms);
+    const auto start = TPassClock::now();
+    pacer.Wait();
+    pacer.Wait();
+    EXPECT_GE(TPassClock::now() - start, 40ms);
+
+    // An hour each, unless the interrupt ends the wait under way and every later one.
+    TIntervalPacer slow(1h);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(10ms);
+        slow.Interrupt();
+    });
+    slow.Wait();
+    stopper.join();
+    slow.Wait();
+}
+
 // Counts passes and rests; every wait is bounded so that a fault fails instead of hanging.
 class TProbe final : public TPausableThread {
 public:
