@@ -7,6 +7,7 @@
 //                       [--compare-name cron --compare-pid 4242
 //                        --compare-starts /tmp/run/cron.starts]
 //                       [--log-lines 3000] [--service path/to/another/TarvokSvc]
+//                       [--cgroup DIR [--compare-cgroup DIR]]
 //
 // TarvokSvc runs from a program directory of its own, in a network namespace of its own, with
 // this program playing systemd and owning the manager's slot (tests/e2e/ServiceHarness.h). Its
@@ -14,6 +15,11 @@
 // boundary, read as UTC, as the service runs) for --minutes minutes; each start appends the
 // moment it began to <out-dir>/tarvok.starts. The other scheduler is only watched: its starts
 // file is read and its CPU time and memory are sampled at the same moments as the service's.
+//
+// With --cgroup (an empty cgroup v2 directory), the service is moved into that control group
+// once it runs, and the CPU time of the group (the service and every process it started, to
+// the microsecond) is sampled too; --compare-cgroup names the group the caller put the other
+// scheduler in. Without groups, the per-job processes are counted in the kernel's 10 ms ticks.
 //
 // The service finds a system log of --log-lines lines (default 3,000, its cap), as a service that
 // has run for a while does, so every line it adds rewrites a full log.
@@ -77,13 +83,16 @@ struct TOptions {
     std::string CompareStarts;
     int LogLines = 3000;
     std::string Service; // empty: the TarvokSvc of this build
+    fs::path Group;      // empty: no control groups
+    fs::path CompareGroup;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
     throw std::invalid_argument(
         problem + "\nusage: bench_start_latency --tasks N --first-minute UNIX_TIME --minutes K "
                   "--recorder PATH --out-dir DIR [--compare-name NAME --compare-pid PID "
-                  "--compare-starts FILE] [--log-lines N] [--service PATH]");
+                  "--compare-starts FILE] [--log-lines N] [--service PATH] "
+                  "[--cgroup DIR [--compare-cgroup DIR]]");
 }
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -114,6 +123,10 @@ TOptions ParseOptions(int argc, char** argv) {
             options.LogLines = std::stoi(value);
         } else if (name == "--service") {
             options.Service = fs::absolute(value).string();
+        } else if (name == "--cgroup") {
+            options.Group = value;
+        } else if (name == "--compare-cgroup") {
+            options.CompareGroup = value;
         } else {
             Usage("unknown option " + name);
         }
@@ -125,6 +138,9 @@ TOptions ParseOptions(int argc, char** argv) {
     }
     if ((options.ComparePid == 0) != options.CompareStarts.empty()) {
         Usage("--compare-pid and --compare-starts go together");
+    }
+    if (!options.CompareGroup.empty() && (options.Group.empty() || options.ComparePid == 0)) {
+        Usage("--compare-cgroup needs --cgroup and --compare-pid");
     }
     return options;
 }
@@ -190,6 +206,28 @@ std::chrono::nanoseconds ChildrenCpu() {
     return time(use.ru_utime) + time(use.ru_stime);
 }
 
+// The CPU time of every process that is or was in the control group (cgroup v2).
+std::chrono::microseconds GroupCpu(const fs::path& group) {
+    std::ifstream in(group / "cpu.stat");
+    for (std::string key; in >> key;) {
+        long long value = 0;
+        in >> value;
+        if (key == "usage_usec") {
+            return std::chrono::microseconds(value);
+        }
+    }
+    throw std::runtime_error("no CPU time in " + (group / "cpu.stat").string());
+}
+
+void MoveIntoGroup(pid_t pid, const fs::path& group) {
+    std::ofstream out(group / "cgroup.procs");
+    out << pid << std::flush;
+    if (!out) {
+        throw std::runtime_error("cannot move pid " + std::to_string(pid) + " into " +
+                                 group.string());
+    }
+}
+
 // The CPU time of one start of the recorder with nothing around it (a spawn and a wait): the
 // job's own cost, which both schedulers' figures hold once per start and which is taken out.
 std::chrono::nanoseconds BareJobCpu(const std::string& recorder, const fs::path& outDir) {
@@ -253,13 +291,23 @@ struct TMinute {
     double SpacingMs = 0; // between two starts, from the first to the last
 };
 
+struct TSample {
+    TResourceUse Use;
+    std::chrono::microseconds GroupCpu{0};
+    std::int64_t AtNs = 0;
+};
+
 struct TScheduler {
     std::string Name;
     std::vector<TMinute> Minutes;
     std::size_t Starts = 0;  // in the measured minutes
     std::size_t Outside = 0; // anywhere else
-    TResourceUse Before;
-    TResourceUse After;
+    fs::path Group;          // empty: not in a group of its own
+    // Once the service runs (the other scheduler runs already), at the start of the measured
+    // span and at its end; the first two frame a stretch with nothing to start.
+    TSample Idle;
+    TSample Before;
+    TSample After;
 };
 
 double Ms(std::int64_t ns) {
@@ -332,19 +380,46 @@ std::string OverMinutes(const TScheduler& scheduler, double TMinute::*field) {
 
 struct TCpu {
     double OwnMs = 0;
-    double ChildrenMs = 0; // less the jobs' own run
+    double ChildrenMs = 0;         // less the jobs' own run
+    std::optional<double> GroupMs; // less the jobs' own run
     double PerStartMs = 0;
+    double IdlePerMinuteMs = 0;
+    double PerStartAboveIdleMs = 0;
 };
 
+// All the CPU a scheduler spent between two samples: from its control group when there is one,
+// which counts the per-job processes to the microsecond where their parent's figures come in
+// ticks.
+std::chrono::nanoseconds SpentBetween(const TScheduler& scheduler, const TSample& from,
+                                      const TSample& to) {
+    if (!scheduler.Group.empty()) {
+        return to.GroupCpu - from.GroupCpu;
+    }
+    return to.Use.Cpu - from.Use.Cpu + to.Use.ReapedChildrenCpu - from.Use.ReapedChildrenCpu;
+}
+
 TCpu CpuOf(const TScheduler& scheduler, std::chrono::nanoseconds bareJob) {
-    const auto own = scheduler.After.Cpu - scheduler.Before.Cpu;
-    const auto children = scheduler.After.ReapedChildrenCpu - scheduler.Before.ReapedChildrenCpu;
+    const TSample& before = scheduler.Before;
+    const TSample& after = scheduler.After;
     const auto jobs = bareJob * static_cast<std::int64_t>(scheduler.Starts);
     TCpu cpu;
-    cpu.OwnMs = Ms((own).count());
-    cpu.ChildrenMs = Ms((children - jobs).count());
+    cpu.OwnMs = Ms((after.Use.Cpu - before.Use.Cpu).count());
+    cpu.ChildrenMs =
+        Ms((after.Use.ReapedChildrenCpu - before.Use.ReapedChildrenCpu - jobs).count());
+    if (!scheduler.Group.empty()) {
+        cpu.GroupMs = Ms((after.GroupCpu - before.GroupCpu - jobs).count());
+    }
+    // The rest before the span shows what the scheduler spends with nothing to start.
+    const double idleShare =
+        static_cast<double>(SpentBetween(scheduler, scheduler.Idle, before).count()) /
+        static_cast<double>(before.AtNs - scheduler.Idle.AtNs);
+    cpu.IdlePerMinuteMs = idleShare * static_cast<double>(NsPerMinute) / 1e6;
     if (scheduler.Starts > 0) {
-        cpu.PerStartMs = (cpu.OwnMs + cpu.ChildrenMs) / static_cast<double>(scheduler.Starts);
+        const auto starts = static_cast<double>(scheduler.Starts);
+        const double spentMs = Ms((SpentBetween(scheduler, before, after) - jobs).count());
+        const double idleMs = idleShare * static_cast<double>(after.AtNs - before.AtNs) / 1e6;
+        cpu.PerStartMs = spentMs / starts;
+        cpu.PerStartAboveIdleMs = (spentMs - idleMs) / starts;
     }
     return cpu;
 }
@@ -402,9 +477,18 @@ void PrintTable(const std::vector<TScheduler>& schedulers, const TOptions& optio
     row("CPU of the scheduler process, ms", [&](std::size_t i) { return Figure(cpu[i].OwnMs); });
     row("CPU of its per-job processes less the jobs' own, ms",
         [&](std::size_t i) { return Figure(cpu[i].ChildrenMs); });
+    if (std::any_of(cpu.begin(), cpu.end(), [](const TCpu& c) { return c.GroupMs.has_value(); })) {
+        row("CPU of its control group less the jobs' own, ms", [&](std::size_t i) {
+            return cpu[i].GroupMs ? Figure(*cpu[i].GroupMs) : std::string("-");
+        });
+    }
     row("CPU per started task, ms", [&](std::size_t i) { return Figure(cpu[i].PerStartMs); });
+    row("CPU per minute with nothing to start, ms",
+        [&](std::size_t i) { return Figure(cpu[i].IdlePerMinuteMs); });
+    row("CPU per started task above that, ms",
+        [&](std::size_t i) { return Figure(cpu[i].PerStartAboveIdleMs); });
     row("peak resident memory of the scheduler process, KiB",
-        [&](std::size_t i) { return std::to_string(schedulers[i].After.PeakResidentKiB); });
+        [&](std::size_t i) { return std::to_string(schedulers[i].After.Use.PeakResidentKiB); });
     std::printf("\nDelays: median of the %d minutes (lowest–highest). Per minute, first / median / "
                 "last start:\n\n",
                 options.Minutes);
@@ -449,19 +533,32 @@ int Run(const TOptions& options) {
     if (!service.WaitForMessage("SR")) {
         throw std::runtime_error("the service did not start: " + service.ReadFile("stderr"));
     }
+    if (!options.Group.empty()) {
+        MoveIntoGroup(service.Pid(), options.Group);
+    }
 
     const bool comparing = options.ComparePid != 0;
     std::vector<TScheduler> schedulers(comparing ? 2 : 1);
     schedulers[0].Name = "Tarvok";
+    schedulers[0].Group = options.Group;
     if (comparing) {
         schedulers[1].Name = options.CompareName;
+        schedulers[1].Group = options.CompareGroup;
     }
-    auto sampleAll = [&](TResourceUse TScheduler::*into) {
-        schedulers[0].*into = Sample(service.Pid(), "TarvokSvc");
+    auto sampleAll = [&](TSample TScheduler::*into) {
+        const std::int64_t at = WallNs();
+        (schedulers[0].*into).Use = Sample(service.Pid(), "TarvokSvc");
         if (comparing) {
-            schedulers[1].*into = Sample(options.ComparePid, options.CompareName);
+            (schedulers[1].*into).Use = Sample(options.ComparePid, options.CompareName);
+        }
+        for (TScheduler& scheduler : schedulers) {
+            (scheduler.*into).AtNs = at;
+            if (!scheduler.Group.empty()) {
+                (scheduler.*into).GroupCpu = GroupCpu(scheduler.Group);
+            }
         }
     };
+    sampleAll(&TScheduler::Idle);
     if (!WaitUntilWall(firstNs - SampleLeadNs)) {
         return 1;
     }
