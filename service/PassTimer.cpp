@@ -14,7 +14,7 @@ TPassClock::time_point NextPassDue(TPassClock::time_point previous, TPassClock::
 bool TWallClockWatch::WasSet(std::chrono::system_clock::time_point wall,
                              TPassClock::time_point monotonic) {
     const auto offset = wall.time_since_epoch() - monotonic.time_since_epoch();
-    const bool set = offset_ && (offset - *offset_ > Tolerance || *offset_ - offset > Tolerance);
+    const bool set = offset_ && std::chrono::abs(offset - *offset_) > Tolerance;
     offset_ = offset;
     return set;
 }
