@@ -1,0 +1,12 @@
+// A GoogleTest main for tests of the manager's windows: one QApplication for the whole run, on
+// the offscreen platform unless the caller chose another, so no test needs a display.
+#include <QApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
