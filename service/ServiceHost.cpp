@@ -56,7 +56,7 @@ platform::TServiceStatus TServiceHost::Status() const {
 void TServiceHost::ReportServiceEvent(TEventId id, const std::vector<std::string>& insertions) {
     const TStatusBytes raw = StatusBytes(Status());
     parts_.Events.Report({ServiceName, EventTypeOf(id), static_cast<std::uint32_t>(id),
-                          EventText(id, insertions), insertions, raw});
+                          EventText(id, insertions), EventFields(id, insertions), raw});
 }
 
 int TServiceHost::ReportStatus() {

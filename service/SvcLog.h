@@ -1,7 +1,7 @@
 // The service's event ids and its message table.
 //
 // An id carries its severity in the top two bits (01 information, 10 warning, 11 error);
-// %1 in a text is the event's first insertion string.
+// %1 in a text is the event's first insertion string, carried by the entry's first field.
 //
 //   EventText(TEventId::UnexpectedCode, {"128"})
 //       == "The service handler received an unexpected code of '128'."
@@ -37,5 +37,11 @@ platform::TEventType EventTypeOf(TEventId id);
 // The message text with %1..%9 replaced by the insertion strings; a number without a string
 // stays as it is.
 std::string EventText(TEventId id, const std::vector<std::string>& insertions);
+
+// The insertion strings under their field names; a string the entry has no field for is left
+// out.
+//   EventFields(TEventId::Resumed, {"617"}) == {{"TARVOK_PAUSED_MILLISECONDS", "617"}}
+std::vector<platform::TEventField> EventFields(TEventId id,
+                                               const std::vector<std::string>& insertions);
 
 } // namespace tarvok

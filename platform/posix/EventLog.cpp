@@ -6,6 +6,7 @@
 
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -58,24 +59,30 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string InsertionField(std::size_t number) {
-    return "TARVOK_ARG" + std::to_string(number);
+// The field that %1 .. %9 at text[at] stands for, or nullptr.
+const std::string* InsertionField(const TEventMessage& entry, std::size_t at) {
+    const std::string& text = entry.Text;
+    if (text[at] != '%' || at + 1 >= text.size() || text[at + 1] < '1' || text[at + 1] > '9') {
+        return nullptr;
+    }
+    const auto number = static_cast<std::size_t>(text[at + 1] - '1');
+    return number < entry.Fields.size() ? &entry.Fields[number] : nullptr;
 }
 
 // %1 .. %9 become the journal fields that carry the insertion strings, so that the catalog
-// text reads with the event's own values.
-std::string CatalogText(const std::string& text) {
+// text reads with the event's own values; a number without a field stays as it is.
+std::string CatalogText(const TEventMessage& entry) {
     std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
+    for (std::size_t i = 0; i < entry.Text.size(); ++i) {
+        if (const std::string* field = InsertionField(entry, i)) {
             // Appended piece by piece: g++ 12 at -O3 misreads "@" + string&& as an overlapping
             // copy.
             result += '@';
-            result += InsertionField(static_cast<std::size_t>(text[i + 1] - '0'));
+            result += *field;
             result += '@';
             ++i;
         } else {
-            result += text[i];
+            result += entry.Text[i];
         }
     }
     return result;
@@ -86,7 +93,7 @@ std::string Catalog(const std::string& source, const std::vector<TEventMessage>&
     for (const TEventMessage& entry : table) {
         char id[16];
         std::snprintf(id, sizeof id, "0x%08X", entry.Id);
-        const std::string text = CatalogText(entry.Text);
+        const std::string text = CatalogText(entry);
         catalog += "\n-- " + EventMessageId(entry.Id) + "\nSubject: " + text +
                    "\nDefined-By: " + source + "\n\n" + text + "\nEvent " + id + " of " + source +
                    ".\n";
@@ -113,6 +120,13 @@ void UpdateJournalCatalog() {
 
 } // namespace
 
+// journalctl fills in @NAME@ only where NAME is capital letters and '_'.
+bool IsExplainableFieldName(const std::string& name) {
+    return !name.empty() && name.front() != '_' &&
+           std::all_of(name.begin(), name.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; });
+}
+
 std::string EventMessageId(std::uint32_t eventId) {
     char low[9];
     std::snprintf(low, sizeof low, "%08x", eventId);
@@ -127,8 +141,8 @@ void TSystemEventLog::Report(const TEvent& event) {
         "MESSAGE_ID=" + EventMessageId(event.Id),
         "TARVOK_STATUS_RECORD=" + Hex(event.RawData),
     };
-    for (std::size_t i = 0; i < event.Insertions.size(); ++i) {
-        fields.push_back(InsertionField(i + 1) + "=" + event.Insertions[i]);
+    for (const TEventField& field : event.Fields) {
+        fields.push_back(field.Name + "=" + field.Value);
     }
     std::vector<iovec> parts;
     for (std::string& field : fields) {

@@ -63,8 +63,8 @@ struct TFakes : platform::TServiceControl, platform::TEventLog, TPassPacer {
     void Report(const platform::TEvent& event) override {
         EXPECT_EQ(event.Source, "TarvokService");
         std::string line = "event " + Hex(event.Id);
-        for (const std::string& insertion : event.Insertions) {
-            line += " " + insertion;
+        for (const platform::TEventField& field : event.Fields) {
+            line += " " + field.Value;
         }
         Timeline.push_back(line);
         Events.push_back(line);

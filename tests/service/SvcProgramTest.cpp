@@ -164,7 +164,7 @@ TEST_F(SvcProgramTest, ByHandWithoutArgumentsPrintsNothingAndEndsWithZero) {
     EXPECT_EQ(event.at("MESSAGE_ID"), "9ccf814b89aa47f48205009dc000000a");
     EXPECT_EQ(event.at("PRIORITY"), "3");
     EXPECT_EQ(event.at("SYSLOG_IDENTIFIER"), "TarvokService");
-    EXPECT_EQ(event.at("TARVOK_ARG1"), notConnected);
+    EXPECT_EQ(event.at("TARVOK_ERROR"), notConnected);
     EXPECT_EQ(event.at("TARVOK_STATUS_RECORD"), std::string(56, '0'));
     EXPECT_TRUE(journal_->Empty()) << "more than the one event";
 }
@@ -185,13 +185,15 @@ TEST_F(SvcProgramTest, FollowsTheServiceManagerThroughPauseAndStop) {
     };
     // The status record travels with each event: type 0x110, state, controls accepted 3, ...
     auto expectEvent = [&](const char* id, const char* priority, const char* state) {
+        Fields event;
         if (namespaces_) {
-            Fields event = NextEvent();
+            event = NextEvent();
             EXPECT_EQ(event["MESSAGE_ID"], std::string("9ccf814b89aa47f48205009d") + id);
             EXPECT_EQ(event["PRIORITY"], priority);
             EXPECT_EQ(event["TARVOK_STATUS_RECORD"].substr(0, 24),
                       std::string("10010000") + state + "03000000");
         }
+        return event;
     };
     expectNotify("STATUS=Starting");
     expectNotify("READY=1\nSTATUS=Running");
@@ -201,7 +203,11 @@ TEST_F(SvcProgramTest, FollowsTheServiceManagerThroughPauseAndStop) {
     expectEvent("80000002", "4", "07000000");
     ::kill(child_, SIGUSR2);
     expectNotify("READY=1\nSTATUS=Running");
-    expectEvent("40000003", "6", "04000000");
+    if (Fields resumed = expectEvent("40000003", "6", "04000000"); namespaces_) {
+        const std::string& paused = resumed["TARVOK_PAUSED_MILLISECONDS"];
+        EXPECT_NE(resumed["MESSAGE"].find(" " + paused + " milliseconds."), std::string::npos)
+            << resumed["MESSAGE"] << " / field " << paused;
+    }
     ::kill(child_, SIGTERM);
     expectNotify("STOPPING=1\nEXTEND_TIMEOUT_USEC=1500000\nSTATUS=Stopping");
     expectEvent("40000005", "6", "03000000");
