@@ -93,14 +93,18 @@ struct TServiceDefinition {
     std::string ProgramPath; // full path, started without arguments
 };
 
-// The service manager as seen by an installer: the place of the service definitions and the
-// step that makes the manager read them again, both replaceable so tests touch neither.
+// The service manager as seen by an installer and an administrator's tools: the place of the
+// service definitions and the manager's steps on them, all replaceable so tests touch none.
 class TServiceManager {
 public:
     struct TSettings {
         std::string UnitDirectory;
         std::function<int()> Reload; // error number
         std::function<bool()> Runs;  // whether this machine runs the service manager at all
+        // Takes back what enabling the unit made (its start at boot); error number.
+        std::function<int(const std::string& unit)> Disable;
+        // Delivers a control to the unit's main process alone; empty, or the manager's reason.
+        std::function<std::string(const std::string& unit, std::uint32_t control)> Control;
     };
     // The machine's own service manager.
     static TSettings SystemSettings();
@@ -114,7 +118,12 @@ public:
     int CreateService(const TServiceDefinition& service) const;
     // ENOENT when no such service is installed.
     int OpenService(const std::string& name) const;
+    // Disables the service first, so that nothing of it is left to start at boot; a failure to
+    // disable leaves the definition in place.
     int DeleteService(const std::string& name) const;
+    // Pause and Continue go to the running service's main process only, never to the programs
+    // it started. Empty on success, else why not, in the service manager's words.
+    std::string ControlService(const std::string& name, std::uint32_t control) const;
 
     std::string DefinitionFile(const std::string& name) const;
 

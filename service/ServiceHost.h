@@ -27,9 +27,6 @@
 
 namespace tarvok {
 
-// The service's name is also its event source and its slot.
-inline constexpr const char* ServiceName = "TarvokService";
-static_assert(ServiceSlotName == ServiceName);
 inline constexpr const char* ServiceDisplayName = "Tarvok Scheduler 1.0";
 
 // Own process, may interact with the desktop.

@@ -54,6 +54,9 @@ bool IsServiceRequest(TMessageCode code);
 // The service reads "TarvokService", the manager "TarvokClient"; a starting manager holds
 // "TarvokStarting" so that a second one started at the same moment gives way.
 inline constexpr std::string_view ServiceSlotName = "TarvokService";
+// The service's name is also its event source and its slot.
+inline constexpr const char* ServiceName = "TarvokService";
+static_assert(ServiceSlotName == ServiceName);
 inline constexpr std::string_view ClientSlotName = "TarvokClient";
 inline constexpr std::string_view StartingSlotName = "TarvokStarting";
 

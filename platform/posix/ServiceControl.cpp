@@ -3,6 +3,8 @@
 // signalfd and turns into control codes.
 #include "platform/ServiceControl.h"
 
+#include "platform/posix/SystemdUnits.h"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -13,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-daemon.h>
 #include <thread>
@@ -63,6 +66,16 @@ std::uint32_t ControlFor(std::uint32_t signal) {
     for (const TSignalControl& entry : SignalControls) {
         if (static_cast<std::uint32_t>(entry.Signal) == signal) {
             return entry.Control;
+        }
+    }
+    return 0;
+}
+
+// The first signal of the control: the one a control sent by hand travels as.
+int SignalFor(std::uint32_t control) {
+    for (const TSignalControl& entry : SignalControls) {
+        if (entry.Control == control) {
+            return entry.Signal;
         }
     }
     return 0;
@@ -322,13 +335,27 @@ int ReloadSystemd() {
 } // namespace
 
 TServiceManager::TSettings TServiceManager::SystemSettings() {
-    return {"/etc/systemd/system", ReloadSystemd, [] { return ::sd_booted() > 0; }};
+    return {"/etc/systemd/system", ReloadSystemd, [] { return ::sd_booted() > 0; },
+            systemd::DisableUnit,
+            [](const std::string& unit, std::uint32_t control) {
+                const int signal = SignalFor(control);
+                return signal == 0 ? std::system_category().message(EINVAL)
+                                   : systemd::KillMainProcess(unit, signal);
+            }};
 }
 
 TServiceManager::TServiceManager(TSettings settings) : settings_(std::move(settings)) {}
 
+namespace {
+
+std::string UnitName(const std::string& name) {
+    return name + ".service";
+}
+
+} // namespace
+
 std::string TServiceManager::DefinitionFile(const std::string& name) const {
-    return settings_.UnitDirectory + "/" + name + ".service";
+    return settings_.UnitDirectory + "/" + UnitName(name);
 }
 
 int TServiceManager::Open() const {
@@ -360,10 +387,17 @@ int TServiceManager::OpenService(const std::string& name) const {
 }
 
 int TServiceManager::DeleteService(const std::string& name) const {
+    if (int error = settings_.Disable(UnitName(name)); error != 0) {
+        return error;
+    }
     if (::unlink(DefinitionFile(name).c_str()) != 0) {
         return errno;
     }
     return settings_.Reload();
+}
+
+std::string TServiceManager::ControlService(const std::string& name, std::uint32_t control) const {
+    return settings_.Control(UnitName(name), control);
 }
 
 } // namespace tarvok::platform

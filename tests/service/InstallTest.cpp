@@ -47,12 +47,18 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     Strings Run(void (*action)(const TInstallParts&), const std::string& program = "/opt/t/Svc") {
-        const platform::TServiceManager manager({(dir_ / "units").string(),
-                                                 [this] {
-                                                     ++reloads_;
-                                                     return reloadError_;
-                                                 },
-                                                 [this] { return booted_; }});
+        const platform::TServiceManager manager(
+            {(dir_ / "units").string(),
+             [this] {
+                 ++reloads_;
+                 return reloadError_;
+             },
+             [this] { return booted_; },
+             [this](const std::string& unit) {
+                 disabled_.push_back(unit + (fs::exists(Unit()) ? "" : " (already removed)"));
+                 return disableError_;
+             },
+             [](const std::string&, std::uint32_t) { return std::string("not here"); }});
         const platform::TEventRegistration registration({catalogDir_.string(), [] {}});
         out_.str("");
         action({manager, registration, program, out_});
@@ -72,6 +78,8 @@ protected:
     bool booted_ = true;
     int reloadError_ = 0;
     int reloads_ = 0;
+    int disableError_ = 0;
+    Strings disabled_;
 };
 
 TEST_F(InstallTest, InstallTwiceThenUninstallTwice) {
@@ -100,6 +108,7 @@ TEST_F(InstallTest, InstallTwiceThenUninstallTwice) {
                                               "The registry details for event logging has been "
                                               "removed."}));
     EXPECT_FALSE(fs::exists(Unit()));
+    EXPECT_EQ(disabled_, Strings{"TarvokService.service"}) << "disabled once, before removal";
     EXPECT_EQ(reloads_, 2);
     EXPECT_EQ(Run(UninstallService),
               (Strings{"Failed to open service \"TarvokService\": Error was 'No such file or "
@@ -152,6 +161,17 @@ TEST_F(InstallTest, UnitFailuresLeaveNoUnitBehind) {
         EXPECT_EQ(fs::directory_iterator(dir_ / "units"), fs::directory_iterator())
             << "temporary files left behind";
     }
+}
+
+TEST_F(InstallTest, AServiceThatCannotBeDisabledStaysInstalled) {
+    catalogDir_ = dir_ / "catalog";
+    Run(InstallService);
+    disableError_ = EACCES;
+    EXPECT_EQ(Run(UninstallService),
+              (Strings{"Failed to delete service. Error was 'Permission denied'"}));
+    EXPECT_TRUE(fs::exists(Unit()));
+    EXPECT_TRUE(fs::exists(Catalog()));
+    EXPECT_EQ(reloads_, 1) << "only the install reloaded";
 }
 
 TEST_F(InstallTest, EventRegistrationFailures) {
