@@ -26,3 +26,14 @@ bool IsAdministrator(std::uint32_t uid, const TDirectoryOwners& directory);
 bool IsAdministrator(std::uint32_t uid, const std::string& directory);
 
 } // namespace tarvok::platform
+
+namespace tarvok::platform {
+
+// The account the program runs as.
+std::uint32_t CurrentUserId();
+
+// The name of the directory's group, for telling a user which group to join; its number when the
+// account database has no name for it, empty when the directory cannot be looked up.
+std::string DirectoryGroupName(const std::string& directory);
+
+} // namespace tarvok::platform

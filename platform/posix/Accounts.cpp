@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <grp.h>
 #include <pwd.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -61,6 +62,34 @@ bool IsAdministrator(std::uint32_t uid, const std::string& directory) {
         return false;
     }
     return IsAdministrator(uid, TDirectoryOwners{info.st_uid, info.st_gid});
+}
+
+} // namespace tarvok::platform
+
+namespace tarvok::platform {
+
+std::uint32_t CurrentUserId() {
+    return ::getuid();
+}
+
+std::string DirectoryGroupName(const std::string& directory) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        return {};
+    }
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    int error = 0;
+    while ((error = ::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found)) ==
+               ERANGE &&
+           buffer.size() < MaxRecordBuffer) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (error != 0 || found == nullptr) {
+        return std::to_string(info.st_gid);
+    }
+    return entry.gr_name;
 }
 
 } // namespace tarvok::platform
