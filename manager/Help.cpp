@@ -81,8 +81,8 @@ THelpWindow::THelpWindow(QWidget* parent)
 
     const QFontMetrics metrics(font());
     resize(metrics.horizontalAdvance(QLatin1Char('0')) * 110, metrics.lineSpacing() * 34);
-    splitter->setSizes({metrics.horizontalAdvance(QLatin1Char('0')) * 28,
-                        metrics.horizontalAdvance(QLatin1Char('0')) * 82});
+    splitter->setSizes({metrics.horizontalAdvance(QLatin1Char('0')) * 38,
+                        metrics.horizontalAdvance(QLatin1Char('0')) * 72});
 }
 
 bool THelpWindow::Load(const QString& helpPath, const QString& contentsPath) {

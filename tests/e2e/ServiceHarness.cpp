@@ -44,26 +44,6 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
     return result;
 }
 
-// Starts a program with standard input from /dev/null and the output in the given files
-// ("/dev/null" to drop it); 0 when it could not be started.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-            const std::string& out, const std::string& err) {
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv = Pointers(args), envp = Pointers(environment);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        pid = 0;
-    }
-    ::posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 int ExitCodeOf(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -129,10 +109,30 @@ std::chrono::nanoseconds ReapedChildrenCpu(const fs::path& process) {
 
 } // namespace
 
+pid_t SpawnProgram(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment, const std::string& out,
+                   const std::string& err) {
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv = Pointers(args), envp = Pointers(environment);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid = 0;
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
 bool PrivateRunAvailable() {
     static const bool available = [] {
-        const pid_t pid = Spawn({"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh", "true"},
-                                BaseEnvironment(), "/dev/null", "/dev/null");
+        const pid_t pid =
+            SpawnProgram({"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh", "true"},
+                         BaseEnvironment(), "/dev/null", "/dev/null");
         int status = 0;
         return pid != 0 && ::waitpid(pid, &status, 0) == pid && ExitCodeOf(status) == 0;
     }();
@@ -195,11 +195,14 @@ TResourceUse ResourceUseOf(pid_t pid) {
     return use;
 }
 
-TServiceHarness::TServiceHarness(const std::string& name, const std::string& program)
-    : dir_(fs::temp_directory_path() / ("tarvok-e2e-" + std::to_string(::getpid()) + "-" + name)),
-      client_(ClientSlotName) {
-    if (client_.CreationFailed()) {
-        throw std::runtime_error("the slot TarvokClient is taken");
+TServiceHarness::TServiceHarness(const std::string& name, const std::string& program,
+                                 bool ownClientSlot)
+    : dir_(fs::temp_directory_path() / ("tarvok-e2e-" + std::to_string(::getpid()) + "-" + name)) {
+    if (ownClientSlot) {
+        client_ = std::make_unique<TMailSlot>(ClientSlotName);
+        if (client_->CreationFailed()) {
+            throw std::runtime_error("the slot TarvokClient is taken");
+        }
     }
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -313,7 +316,7 @@ void TServiceHarness::Start(const TStartOptions& options) {
     }
     startMoment_ = options.FakeStart.value_or(UtcNow());
     startedAt_ = TSteadyClock::now();
-    pid_ = Spawn(args, environment, Path("stdout"), Path("stderr"));
+    pid_ = SpawnProgram(args, environment, Path("stdout"), Path("stderr"));
     if (pid_ == 0) {
         throw std::runtime_error("cannot start " + args.front());
     }
@@ -486,8 +489,8 @@ void TServiceHarness::Collect() {
             notifications.push_back(buffer.substr(0, static_cast<std::size_t>(got)));
         }
         std::vector<TReceived> messages;
-        for (std::string text = client_.ReadMessage(); !text.empty();
-             text = client_.ReadMessage()) {
+        for (std::string text = client_ ? client_->ReadMessage() : std::string(); !text.empty();
+             text = client_->ReadMessage()) {
             messages.push_back({std::move(text), TSteadyClock::now()});
         }
         std::lock_guard lock(mutex_);

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -71,6 +72,12 @@ struct TResourceUse {
 // Raises std::runtime_error when the process is gone.
 TResourceUse ResourceUseOf(pid_t pid);
 
+// Starts a program with standard input from /dev/null and the output in the given files
+// ("/dev/null" to drop it); 0 when it could not be started.
+pid_t SpawnProgram(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment, const std::string& out,
+                   const std::string& err);
+
 // Whether started programs get a private /run (user namespaces allow it).
 bool PrivateRunAvailable();
 
@@ -89,8 +96,10 @@ class TServiceHarness {
 public:
     // A fresh program directory named after the caller (test or benchmark) and the slot. The
     // program copied is the one this build made, unless another is named (a benchmark comparing
-    // builds).
-    explicit TServiceHarness(const std::string& name, const std::string& program = {});
+    // builds). Without ownClientSlot the real manager may own "TarvokClient"; the harness then
+    // collects no messages.
+    explicit TServiceHarness(const std::string& name, const std::string& program = {},
+                             bool ownClientSlot = true);
     // Kills the program if it still runs and every blocking run it reported, then removes the
     // directory.
     ~TServiceHarness();
@@ -157,7 +166,7 @@ private:
     void WriteClockFile(const std::string& setting) const;
 
     std::filesystem::path dir_;
-    TMailSlot client_;
+    std::unique_ptr<TMailSlot> client_;
     int notifyFd_ = -1;
     pid_t pid_ = 0;
     int pidFd_ = -1;

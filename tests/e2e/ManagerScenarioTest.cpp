@@ -1,0 +1,204 @@
+// The real manager on a real X desktop: without and with a notification area, a second manager,
+// and the real service making it a command window. Every window it shows is photographed into
+// SCREENSHOT_DIR; the README and the help use those pictures.
+#include "shared/SysLog.h"
+#include "tests/e2e/Desktop.h"
+#include "tests/e2e/ServiceHarness.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <iterator>
+
+namespace tarvok::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Contains;
+
+constexpr const char* MainWindowName = "^Tarvok! \\[";
+// The lamps and the tray squares as drawn (manager/images/draw.py).
+constexpr int Red[] = {232, 36, 30};
+constexpr int Green[] = {36, 204, 48};
+
+int Near(const fs::path& png, const int (&colour)[3]) {
+    return PixelsNear(png, colour[0], colour[1], colour[2]);
+}
+
+// The status light sits at the right end of the window; the tree's diamonds are further left.
+int LightNear(const fs::path& png, const int (&colour)[3]) {
+    return PixelsNear(png, colour[0], colour[1], colour[2], 0.1);
+}
+
+fs::path Shot(const std::string& name) {
+    return fs::path(SCREENSHOT_DIR) / (name + ".png");
+}
+
+class ManagerOnDesktop : public testing::Test {
+protected:
+    void SetUp() override {
+        if (const std::string reason = TDesktop::Unavailable(); !reason.empty()) {
+            GTEST_SKIP() << reason;
+        }
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("tarvok-manager-" + std::to_string(::getpid()) + "-" + info->name());
+        fs::remove_all(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::vector<std::string> LogMessages() const {
+        std::vector<std::string> messages;
+        std::ifstream in(dir_ / "tarvok.log", std::ios::binary);
+        for (const std::string& line :
+             SplitLogLines(std::string(std::istreambuf_iterator<char>(in), {}))) {
+            messages.push_back(LogMessage(line));
+        }
+        return messages;
+    }
+
+    // Opens a menu of the main window's menu bar (0 File .. 3 Help) and chooses its n-th entry.
+    static void Choose(const TDesktop& desktop, const std::string& window, int menu, int entry) {
+        desktop.Keys(window, {"alt+f"});
+        std::vector<std::string> keys(static_cast<std::size_t>(menu), "Right");
+        // A menu opened from the keyboard starts on its first entry.
+        keys.insert(keys.end(), static_cast<std::size_t>(entry), "Down");
+        keys.push_back("Return");
+        desktop.Keys(keys);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(ManagerOnDesktop, WithoutNotificationAreaItStartsMinimisedAndStaysReachable) {
+    const TDesktop desktop({.NotificationArea = false});
+    TManagerRun manager(dir_, desktop);
+    const pid_t first = manager.Start();
+    const auto window = desktop.WaitForWindow(MainWindowName);
+    ASSERT_TRUE(window) << "never hidden into a notification area that is not there";
+    // No window manager runs to act on it: the window asked to start iconic.
+    EXPECT_THAT(desktop.Run({"xprop", "-id", *window, "WM_HINTS"}),
+                testing::HasSubstr("Initial state is Iconic"));
+
+    // Its menus reach what the tray menu would: the about box.
+    Choose(desktop, *window, 3, 1);
+    const auto about = desktop.WaitForWindow("^About Tarvok!$");
+    ASSERT_TRUE(about);
+    desktop.Screenshot(*about, Shot("about-box"));
+    desktop.Keys(*about, {"Return"});
+    EXPECT_TRUE(desktop.WaitUntilGone(*about));
+
+    // A second manager warns and ends; the first runs on, untouched.
+    const pid_t second = manager.Start({"-d"});
+    const auto warning = desktop.WaitForWindow("^Tarvok! [0-9.]+$");
+    ASSERT_TRUE(warning);
+    desktop.Screenshot(*warning, Shot("second-manager"));
+    desktop.Keys(*warning, {"Return"});
+    EXPECT_EQ(manager.WaitForExit(second), 0);
+    EXPECT_FALSE(manager.WaitForExit(first, std::chrono::milliseconds(0)));
+    const std::vector<std::string> messages = LogMessages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "System started."), 1);
+
+    // Told to stop (the session ends), it ends as a confirmed shutdown does.
+    ::kill(first, SIGTERM);
+    EXPECT_EQ(manager.WaitForExit(first), 0);
+    EXPECT_THAT(LogMessages(), testing::ElementsAre("System started.", "System stopped.", "."));
+}
+
+TEST_F(ManagerOnDesktop, WithNotificationAreaItLivesThereAndOpensFromItsMenu) {
+    const TDesktop desktop({.NotificationArea = true});
+    TManagerRun manager(dir_, desktop);
+    TTaskList tasks;
+    for (TTaskDef task :
+         {MakeTask(1, "Nightly backup", "/usr/local/bin/backup", "--all", DailyAt(2, 30), true),
+          MakeTask(2, "Report", "/usr/local/bin/report", "", DailyAt(8, 0))}) {
+        tasks.AddTask(task, false);
+    }
+    tasks.SaveToFile((dir_ / "tarvok.tsk").string());
+    const pid_t pid = manager.Start();
+
+    // Only the icon shows, red: no service runs.
+    const std::string tray = *desktop.NotificationArea();
+    bool iconShown = false;
+    for (int attempt = 0; attempt < 100 && !iconShown; ++attempt) {
+        desktop.Screenshot(tray, Shot("tray-icon"));
+        iconShown = Near(Shot("tray-icon"), Red) > 10;
+    }
+    EXPECT_TRUE(iconShown);
+    EXPECT_FALSE(desktop.WaitForWindow(MainWindowName, std::chrono::milliseconds(500)));
+
+    // A press on the icon pops the menu up; its first entry opens the window.
+    const TGeometry icon = desktop.Geometry(tray);
+    desktop.Click(icon.X + icon.Width / 2, icon.Y + icon.Height / 2);
+    std::optional<std::string> menu;
+    for (int attempt = 0; attempt < 100 && !menu; ++attempt) {
+        for (const std::string& candidate : desktop.VisibleWindows("tarvok")) {
+            if (desktop.Geometry(candidate).Height > 60) {
+                menu = candidate;
+            }
+        }
+    }
+    ASSERT_TRUE(menu);
+    desktop.Screenshot(*menu, Shot("tray-menu"));
+    desktop.Keys({"Down", "Return"});
+    const auto window = desktop.WaitForWindow(MainWindowName);
+    ASSERT_TRUE(window);
+    desktop.Screenshot(*window, Shot("main-window-own-scheduling"));
+    EXPECT_GT(LightNear(Shot("main-window-own-scheduling"), Red), 10);
+    EXPECT_EQ(LightNear(Shot("main-window-own-scheduling"), Green), 0);
+
+    Choose(desktop, *window, 2, 0); // Log > View
+    const auto viewer = desktop.WaitForWindow("^Tarvok log \\(");
+    ASSERT_TRUE(viewer);
+    desktop.Screenshot(*viewer, Shot("log-viewer"));
+    desktop.Keys(*viewer, {"Escape"});
+    EXPECT_TRUE(desktop.WaitUntilGone(*viewer));
+
+    Choose(desktop, *window, 3, 0); // Help > Contents
+    const auto help = desktop.WaitForWindow("^Tarvok help$");
+    ASSERT_TRUE(help);
+    desktop.Screenshot(*help, Shot("help"));
+
+    // Shutdown asks first.
+    Choose(desktop, *window, 0, 1);
+    const auto question = desktop.WaitForWindow("^Tarvok! [0-9.]+$");
+    ASSERT_TRUE(question);
+    desktop.Screenshot(*question, Shot("shutdown-question"));
+    desktop.Keys(*question, {"Return"}); // Yes
+    EXPECT_EQ(manager.WaitForExit(pid), 0);
+    EXPECT_THAT(LogMessages(), testing::ElementsAre("System started.", "Task list (re)loaded",
+                                                    "System stopped.", "."));
+}
+
+TEST_F(ManagerOnDesktop, RunningServiceMakesItTheCommandWindow) {
+    if (::geteuid() != 0 && !PrivateRunAvailable()) {
+        GTEST_SKIP() << "the service needs a private /run or root here";
+    }
+    TServiceHarness service("CommandWindow", {}, /*ownClientSlot=*/false);
+    service.WriteTasks(
+        {MakeTask(1, "Nightly backup", "/usr/local/bin/backup", "--all", DailyAt(2, 30), true),
+         MakeTask(2, "Report", "/usr/local/bin/report", "", DailyAt(8, 0)),
+         MakeTask(3, "Copy [3] files", "/usr/bin/rsync", "-a /srv /mnt", DailyAt(12, 15))});
+    service.Start();
+    ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
+
+    const TDesktop desktop({.NotificationArea = false});
+    dir_ = service.Dir();
+    TManagerRun manager(dir_, desktop);
+    manager.Start({"-d"});
+    const auto window = desktop.WaitForWindow(MainWindowName);
+    ASSERT_TRUE(window);
+    // It told the service it is there; the service's lines reach its list.
+    ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
+    desktop.Keys(*window, {"Down", "Right"}); // the first task, opened
+    desktop.Screenshot(*window, Shot("main-window"));
+    EXPECT_GT(LightNear(Shot("main-window"), Green), 10);
+    EXPECT_EQ(LightNear(Shot("main-window"), Red), 0);
+    EXPECT_THAT(service.LogMessages(), testing::Not(Contains("System started.")));
+    dir_.clear(); // the harness removes its directory
+}
+
+} // namespace
+} // namespace tarvok::e2e
