@@ -80,6 +80,11 @@ private:
     QListWidget& list_;
 };
 
+// How much larger than designed the desktop's font is.
+double FontScale(const QWidget& widget) {
+    return std::max(1.0, static_cast<double>(widget.fontMetrics().height()) / DesignFontHeight);
+}
+
 QIcon ImageOf(const std::array<const char*, 4>& names, int index) {
     if (index < 0 || index >= static_cast<int>(names.size())) {
         return {};
@@ -127,6 +132,12 @@ TFrmMain::TFrmMain(TMainSetup setup, QWidget* parent)
     : QMainWindow(parent), setup_(std::move(setup)), longTimeFormat_(platform::LongTimeFormat()) {
     BuildControls();
     BuildMenus();
+    // The designed size at the desktop's font, and never less than the controls need.
+    const double scale = FontScale(*this);
+    const QSize designed(static_cast<int>(DesignWidth * scale),
+                         static_cast<int>(DesignHeight * scale));
+    setMinimumSize(designed.expandedTo(minimumSizeHint()));
+    resize(minimumSize());
     FormCreate();
 }
 
@@ -170,11 +181,8 @@ void TFrmMain::BuildControls() {
     mMessages->setBackgroundRole(QPalette::Window);
     messagesDisplay_ = std::make_unique<TListDisplay>(*mMessages);
 
-    const double scale =
-        std::max(1.0, static_cast<double>(fontMetrics().height()) / DesignFontHeight);
+    const double scale = FontScale(*this);
     const auto scaled = [scale](int pixels) { return static_cast<int>(pixels * scale); };
-    TT->setMinimumHeight(scaled(DesignTreeHeight));
-    mMessages->setMinimumHeight(scaled(DesignListHeight));
 
     auto* row = new QHBoxLayout;
     row->addWidget(lblMessages);
@@ -207,10 +215,6 @@ void TFrmMain::BuildControls() {
 
     TrayIcon = new TSysTrayIcon(setup_.TrayAvailable, this);
     setWindowIcon(NamedImage(QStringLiteral("tarvok")));
-
-    const QSize designed(scaled(DesignWidth), scaled(DesignHeight));
-    setMinimumSize(designed.expandedTo(minimumSizeHint()));
-    resize(minimumSize());
 }
 
 void TFrmMain::BuildMenus() {
