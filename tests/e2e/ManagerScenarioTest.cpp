@@ -192,7 +192,8 @@ TEST_F(ManagerOnDesktop, RunningServiceMakesItTheCommandWindow) {
     ASSERT_TRUE(window);
     // It told the service it is there; the service's lines reach its list.
     ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
-    desktop.Keys(*window, {"Down", "Right"}); // the first task, opened
+    // The first task opened, and its schedule.
+    desktop.Keys(*window, {"Down", "Right", "Down", "Down", "Down", "Down", "Down", "Right"});
     desktop.Screenshot(*window, Shot("main-window"));
     EXPECT_GT(LightNear(Shot("main-window"), Green), 10);
     EXPECT_EQ(LightNear(Shot("main-window"), Red), 0);
