@@ -1,0 +1,205 @@
+// The manager at start and at rest, with 1,000 tasks in the task file and a full log of 3,000
+// lines. Aims: the first paint within 300 ms of the start; idle under 0.1 % of one core.
+//
+//   BM_ManagerFirstPaint    in-process on Qt's offscreen platform: from building the window
+//                           (start-up, log, task list, tree) to its first paint
+//   BM_ManagerProgramStart  the real tarvok -d on an Xvfb display: from the spawn to the window
+//                           on screen; rss_KiB is its resident memory then
+//   BM_ManagerIdle          the real tarvok hidden in a notification area (trayer), no service,
+//                           left alone for a minute: cpu_ms and core_percent of one core
+//
+// It runs in a network namespace of its own, so it never meets a Tarvok on this machine.
+#include "manager/Channel.h"
+#include "manager/Main.h"
+#include "manager/Prompts.h"
+#include "tests/NetworkNamespace.h"
+#include "tests/e2e/Desktop.h"
+#include "tests/e2e/ServiceHarness.h"
+#include "tests/manager/FakeManagerChannel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTreeWidget>
+#include <benchmark/benchmark.h>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace tarvok;
+using namespace tarvok::e2e;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr int TaskCount = 1000;
+constexpr int LogLines = 3000;
+constexpr auto IdleSpan = 60s;
+
+// A program directory with the tasks and the full log.
+fs::path MakeProgramDir(const std::string& name) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tarvok-bench-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    TTaskList tasks;
+    for (std::int32_t id = 1; id <= TaskCount; ++id) {
+        TTaskDef task = MakeTask(id, "Task number " + std::to_string(id), "/usr/bin/true",
+                                 "--quiet", DailyAt(id % 24, id % 60), id % 3 == 0);
+        tasks.AddTask(task, false);
+    }
+    tasks.SaveToFile((dir / "tarvok.tsk").string());
+    std::ofstream log(dir / "tarvok.log", std::ios::binary);
+    for (int line = 0; line < LogLines; ++line) {
+        log << "08-Dec-2026 - 10:15:00 : Task \"Task number " << line % TaskCount << "\" ["
+            << line % TaskCount << "] started.\r\n";
+    }
+    return dir;
+}
+
+// Nothing is asked at a start that goes well; a box would be an error of the set-up.
+class TNoPrompts final : public TPrompts {
+public:
+    int Boxes = 0;
+    void Show(QWidget*, TBoxKind, const QString&) override { ++Boxes; }
+    bool Ask(QWidget*, const QString&) override { return ++Boxes, false; }
+    std::optional<QString> OpenFile(QWidget*, const TOpenFileRequest&) override { return {}; }
+    std::optional<QString> SaveFile(QWidget*, const TSaveFileRequest&) override { return {}; }
+};
+
+// Counts the paints of the window's tree.
+class TPaintWatch final : public QObject {
+public:
+    bool Painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        Painted = Painted || event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+void BM_ManagerFirstPaint(benchmark::State& state) {
+    const fs::path dir = MakeProgramDir("paint");
+    const std::string log = (dir / "tarvok.log").string();
+    const std::string fullLog = [&] {
+        std::ifstream in(log, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    const TSystemClock clock;
+    TNoPrompts prompts;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::ofstream(log, std::ios::binary | std::ios::trunc) << fullLog;
+        testing_support::TFakeManagerChannel channel;
+        TPaintWatch watch;
+        state.ResumeTiming();
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        auto window = std::make_unique<TFrmMain>(
+            TMainSetup{.Clock = clock,
+                       .Prompts = prompts,
+                       .Channel = channel,
+                       .Paths = ProgramPathsFor((dir / "tarvok").string()),
+                       .ProgramFile = {},
+                       .PlatformKind = PlatformNt,
+                       .Arguments = {"-d"},
+                       .TrayAvailable = [] { return false; },
+                       .Access = {}});
+        window->TT->viewport()->installEventFilter(&watch);
+        window->Start();
+        while (!watch.Painted && elapsed.elapsed() < 10000) {
+            QApplication::processEvents();
+        }
+        state.counters["tree_items"] = window->TT->topLevelItem(0)->childCount() * 13 + 1;
+
+        state.PauseTiming();
+        window.reset();
+        state.ResumeTiming();
+    }
+    if (prompts.Boxes != 0) {
+        state.SkipWithError("a box was shown: the start did not go well");
+    }
+    fs::remove_all(dir);
+}
+
+void BM_ManagerProgramStart(benchmark::State& state) {
+    if (const std::string reason = TDesktop::Unavailable(); !reason.empty()) {
+        state.SkipWithError(reason.c_str());
+        return;
+    }
+    const TDesktop desktop({.NotificationArea = false});
+    for (auto _ : state) {
+        const fs::path dir = MakeProgramDir("start");
+        TManagerRun manager(dir, desktop);
+        const auto started = TSteadyClock::now();
+        const pid_t pid = manager.Start({"-d"});
+        const auto window = desktop.WaitForWindow("^Tarvok! \\[");
+        const std::chrono::duration<double> span = TSteadyClock::now() - started;
+        if (!window) {
+            state.SkipWithError("the window did not show");
+            return;
+        }
+        state.SetIterationTime(span.count());
+        const TResourceUse use = ResourceUseOf(pid);
+        state.counters["rss_KiB"] = static_cast<double>(use.ResidentKiB);
+        state.counters["peak_rss_KiB"] = static_cast<double>(use.PeakResidentKiB);
+        ::kill(pid, SIGTERM);
+        manager.WaitForExit(pid);
+        fs::remove_all(dir);
+    }
+}
+
+void BM_ManagerIdle(benchmark::State& state) {
+    if (const std::string reason = TDesktop::Unavailable(); !reason.empty()) {
+        state.SkipWithError(reason.c_str());
+        return;
+    }
+    const TDesktop desktop({.NotificationArea = true});
+    for (auto _ : state) {
+        const fs::path dir = MakeProgramDir("idle");
+        TManagerRun manager(dir, desktop);
+        const pid_t pid = manager.Start();
+        // Settled once the start-up has written its lines and a moment has passed.
+        std::this_thread::sleep_for(3s);
+        const TResourceUse before = ResourceUseOf(pid);
+        const auto startedAt = TSteadyClock::now();
+        std::this_thread::sleep_for(IdleSpan);
+        const TResourceUse after = ResourceUseOf(pid);
+        const std::chrono::duration<double> span = TSteadyClock::now() - startedAt;
+        const double cpuMs =
+            std::chrono::duration<double, std::milli>(after.Cpu - before.Cpu).count();
+        state.SetIterationTime(span.count());
+        state.counters["cpu_ms"] = cpuMs;
+        state.counters["core_percent"] = 100.0 * cpuMs / (1000.0 * span.count());
+        state.counters["rss_KiB"] = static_cast<double>(after.ResidentKiB);
+        ::kill(pid, SIGTERM);
+        manager.WaitForExit(pid);
+        fs::remove_all(dir);
+    }
+}
+
+BENCHMARK(BM_ManagerFirstPaint)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_ManagerProgramStart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ManagerIdle)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string failure = tarvok::testing_support::EnterOwnNetworkNamespace();
+    if (!failure.empty()) {
+        std::fprintf(stderr, "cannot run in a network namespace of its own: %s\n", failure.c_str());
+        return 1;
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
