@@ -69,7 +69,11 @@ int main(int argc, char** argv) {
     if (const int descriptor = platform::StopRequestDescriptor(); descriptor >= 0) {
         stopRequests = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
         QObject::connect(stopRequests.get(), &QSocketNotifier::activated, &window,
-                         [&window] { window.EndSession(); });
+                         [&window, &stopRequests] {
+                             // Once is enough: the descriptor stays readable from now on.
+                             stopRequests->setEnabled(false);
+                             window.EndSession();
+                         });
     }
 
     window.Start();
