@@ -1,6 +1,8 @@
 // The real manager on a real X desktop: without and with a notification area, a second manager,
 // and the real service making it a command window. Every window it shows is photographed into
 // SCREENSHOT_DIR; the README and the help use those pictures.
+#include "shared/MailSlot.h"
+#include "shared/Protocol.h"
 #include "shared/SysLog.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/ServiceHarness.h"
@@ -100,6 +102,17 @@ TEST_F(ManagerOnDesktop, WithoutNotificationAreaItStartsMinimisedAndStaysReachab
     EXPECT_FALSE(manager.WaitForExit(first, std::chrono::milliseconds(0)));
     const std::vector<std::string> messages = LogMessages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "System started."), 1);
+
+    // One that starts while another is starting gives way before it has a window.
+    {
+        const TMailSlot starting(StartingSlotName);
+        const pid_t third = manager.Start();
+        const auto box = desktop.WaitForWindow("^tarvok$");
+        ASSERT_TRUE(box);
+        desktop.Screenshot(*box, Shot("starting-manager"));
+        desktop.Keys(*box, {"Return"});
+        EXPECT_EQ(manager.WaitForExit(third), 0);
+    }
 
     // Told to stop (the session ends), it ends as a confirmed shutdown does.
     ::kill(first, SIGTERM);
