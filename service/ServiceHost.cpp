@@ -77,10 +77,11 @@ void TServiceHost::ServiceMain() {
         return;
     }
 
-    exitCode_ = specificExitCode_ = checkPoint_ = waitHint_ = 0;
+    // The handler may already have had its say: the other fields are still all zero, and a state
+    // or the controls it set stay as they are.
     serviceType_ = ServiceType;
-    controlsAccepted_ = AcceptStopPauseContinue;
-    currentState_ = StartPending;
+    Advance(controlsAccepted_, 0, AcceptStopPauseContinue);
+    Advance(currentState_, 0, StartPending);
     if (int error = ReportStatus(); error != 0) {
         ReportServiceEvent(TEventId::StatusUpdateFailed, {SystemText(error)});
         return;
@@ -97,10 +98,8 @@ void TServiceHost::ServiceMain() {
         return;
     }
 
-    // A stop that came while the thread was being created stays the state to report.
-    if (!stopRequested_) {
-        currentState_ = Running;
-    }
+    // A stop or pause that came while the thread was being created stays the state to report.
+    Advance(currentState_, StartPending, Running);
     if (int error = ReportStatus(); error != 0) {
         thread.reset();
         ReportServiceEvent(TEventId::StatusUpdateFailed, {std::to_string(error)});
@@ -115,6 +114,11 @@ void TServiceHost::ServiceMain() {
     currentState_ = Stopped;
     ReportStatusOrLog();
     parts_.SendToManager(FormatMessage(TMessageCode::ServiceStopped));
+}
+
+void TServiceHost::Advance(std::atomic<std::uint32_t>& field, std::uint32_t from,
+                           std::uint32_t to) {
+    field.compare_exchange_strong(from, to);
 }
 
 void TServiceHost::RunStatusLoop(TSchedulerThread& thread) {
@@ -163,6 +167,8 @@ void TServiceHost::ServiceHandler(std::uint32_t control) {
         currentState_ = StopPending;
         exitCode_ = specificExitCode_ = checkPoint_ = 0;
         waitHint_ = StopWaitHintMs;
+        // Before the report: ServiceMain, seeing the stop, must find it requested.
+        stopRequested_ = true;
         break;
     case Code::Pause:
         // Once stopping, the service stays stopping; a second pause keeps the first one's start.
@@ -188,8 +194,7 @@ void TServiceHost::ServiceHandler(std::uint32_t control) {
         break;
     }
     ReportStatusOrLog();
-    if (currentState_ == StopPending) {
-        stopRequested_ = true;
+    if (stopRequested_) {
         parts_.Pacer.Interrupt();
     }
 }

@@ -8,7 +8,10 @@
 // minute, would not notice by itself. After a stop it ends the thread, reports the service
 // stopped and sends "SD".
 //
-// ServiceHandler runs on the dispatcher's own thread. The two share only single-word values.
+// ServiceHandler runs on the dispatcher's own thread, from the moment it is registered. The two
+// share only single-word values. The current state is written by both: ServiceMain moves it on
+// during start-up only from the state it set itself (a compare-and-swap), so a stop or pause that
+// came meanwhile stays the state; the handler sets the stop request before it reports the stop.
 #pragma once
 
 #include "platform/EventLog.h"
@@ -80,7 +83,13 @@ private:
 
     TServiceHostParts parts_;
 
-    // The status record, field by field: each written by one side and read by the other.
+    // Moves a field shared with the handler on from `from`, unless the handler has written it
+    // since.
+    static void Advance(std::atomic<std::uint32_t>& field, std::uint32_t from, std::uint32_t to);
+
+    // The status record, field by field. Both sides write the current state and the controls
+    // accepted (ServiceMain through Advance until the service runs); every other field is
+    // written by one side.
     std::atomic<std::uint32_t> serviceType_{0};
     std::atomic<std::uint32_t> currentState_{0};
     std::atomic<std::uint32_t> controlsAccepted_{0};

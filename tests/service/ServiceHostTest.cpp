@@ -2,9 +2,14 @@
 
 #include "service/TarvokSvc.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace tarvok {
 namespace {
@@ -247,6 +252,114 @@ TEST(ServiceHandler, FailedReportIsAnEventWithTheSystemText) {
     fakes.Script = {{Code::Interrogate}, {Code::Stop}};
     fakes.Host.ServiceMain();
     EXPECT_EQ(fakes.Events[1], "event c0000008 Permission denied");
+}
+
+// The dispatcher as it really runs: a stop arrives on a thread of its own while ServiceMain is
+// still starting, and the handler is held inside its status report until ServiceMain has made
+// its next move, the worst moment for a start-up that overwrites the state.
+struct TStopDuringStart : platform::TServiceControl, platform::TEventLog, TPassPacer {
+    enum class TMoment { HandlerRegistered, ThreadCreated };
+    TMoment DeliverAt = TMoment::ThreadCreated;
+
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::vector<std::uint32_t> Reported; // every state reported, in order
+    std::thread Dispatcher;
+    inline static thread_local bool OnDispatcher = false;
+    bool HandlerReporting = false;
+    bool MainReportedSince = false;
+    bool HandlerDone = false;
+    bool Interrupted = false;
+
+    Strings Ignored; // what the scheduler thread is asked to do
+    TServiceHost Host{{*this, *this, [](const std::string&) { return true; },
+                       [this] {
+                           if (DeliverAt == TMoment::ThreadCreated) {
+                               DeliverStop();
+                           }
+                           return std::make_unique<TFakes::TThread>(Ignored);
+                       },
+                       *this, [] { return 0u; }, [] { return false; }}};
+
+    // Waits for what another thread does; the bound only turns a hang into a failure.
+    void Await(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done) {
+        if (!Changed.wait_for(lock, std::chrono::seconds(10), done)) {
+            ADD_FAILURE() << "the other thread never came";
+        }
+    }
+
+    // Returns once the handler has set the state and is reporting it.
+    void DeliverStop() {
+        Dispatcher = std::thread([this] {
+            OnDispatcher = true;
+            Host.ServiceHandler(Code::Stop);
+            std::lock_guard lock(Mutex);
+            HandlerDone = true;
+            Changed.notify_all();
+        });
+        std::unique_lock lock(Mutex);
+        Await(lock, [this] { return HandlerReporting; });
+    }
+
+    int RegisterHandler(const std::string&, platform::TControlHandler) override {
+        if (DeliverAt == TMoment::HandlerRegistered) {
+            DeliverStop();
+        }
+        return 0;
+    }
+    int SetStatus(const platform::TServiceStatus& status) override {
+        std::unique_lock lock(Mutex);
+        Reported.push_back(status.CurrentState);
+        if (OnDispatcher) {
+            HandlerReporting = true;
+            Changed.notify_all();
+            Await(lock, [this] { return MainReportedSince; });
+        } else if (HandlerReporting) {
+            MainReportedSince = true;
+            Changed.notify_all();
+        }
+        return 0;
+    }
+    void Report(const platform::TEvent&) override {}
+    void Wait() override {
+        std::unique_lock lock(Mutex);
+        Changed.wait(lock, [this] { return Interrupted; });
+    }
+    void Interrupt() override {
+        std::lock_guard lock(Mutex);
+        Interrupted = true;
+        Changed.notify_all();
+    }
+};
+
+TEST(ServiceMain, AStopDuringStartIsNeitherLostNorOverwritten) {
+    using TMoment = TStopDuringStart::TMoment;
+    struct TRow {
+        const char* Name;
+        TMoment DeliverAt;
+        std::vector<std::uint32_t> Reported;
+    };
+    const TRow rows[] = {
+        {"as soon as the handler is registered", TMoment::HandlerRegistered, {3, 3, 3, 1}},
+        {"while the scheduler thread is created", TMoment::ThreadCreated, {2, 3, 3, 1}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TStopDuringStart fakes;
+        fakes.DeliverAt = row.DeliverAt;
+        std::thread serviceMain([&] { fakes.Host.ServiceMain(); });
+        {
+            std::unique_lock lock(fakes.Mutex);
+            fakes.Await(lock, [&] { return fakes.HandlerDone; });
+        }
+        fakes.Dispatcher.join();
+        EXPECT_TRUE(fakes.Host.StopRequested()) << "the stop was lost";
+        if (!fakes.Host.StopRequested()) {
+            fakes.Host.ServiceHandler(Code::Stop); // a second stop, so that the test ends
+        }
+        serviceMain.join();
+        EXPECT_EQ(fakes.Reported, row.Reported);
+    }
 }
 
 TEST(RunService, StartedByHandWritesTheDispatcherFailureOnly) {
