@@ -3,7 +3,6 @@
 #include "platform/Files.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 namespace tarvok {
@@ -56,21 +55,28 @@ public:
     }
 };
 
-struct TEventFormat {
-    TRunEvent Event;
-    const char* Format;
-};
-
-constexpr std::array<TEventFormat, 8> EventFormats = {{
-    {TRunEvent::PreviousStillActive, "Blocking task \"%s\" [%d] is still active."},
-    {TRunEvent::Finished, "Blocking task \"%s\" [%d] finished."},
-    {TRunEvent::InvalidCommand, "Invalid command in task \"%s\" [%d]."},
-    {TRunEvent::InvalidWorkDir, "Invalid working directory in task \"%s\" [%d]."},
-    {TRunEvent::BlockingStarted, "Blocking task \"%s\" [%d] started."},
-    {TRunEvent::Started, "Task \"%s\" [%d] started."},
-    {TRunEvent::BlockingFailed, "Blocking task \"%s\" [%d] failed to start."},
-    {TRunEvent::Failed, "Task \"%s\" [%d] failed to start."},
-}};
+// Every event has its case: the build (-Wswitch, -Werror) refuses a switch that misses one.
+const char* EventFormat(TRunEvent event) {
+    switch (event) {
+    case TRunEvent::PreviousStillActive:
+        return "Blocking task \"%s\" [%d] is still active.";
+    case TRunEvent::Finished:
+        return "Blocking task \"%s\" [%d] finished.";
+    case TRunEvent::InvalidCommand:
+        return "Invalid command in task \"%s\" [%d].";
+    case TRunEvent::InvalidWorkDir:
+        return "Invalid working directory in task \"%s\" [%d].";
+    case TRunEvent::BlockingStarted:
+        return "Blocking task \"%s\" [%d] started.";
+    case TRunEvent::Started:
+        return "Task \"%s\" [%d] started.";
+    case TRunEvent::BlockingFailed:
+        return "Blocking task \"%s\" [%d] failed to start.";
+    case TRunEvent::Failed:
+        return "Task \"%s\" [%d] failed to start.";
+    }
+    return ""; // a value cast from outside the enumeration names no event
+}
 
 // The entry that follows a blocking task's runs, made when the table lacks one. A record that
 // names no task (id 0 or less) gets none: there is nothing to follow it by.
@@ -127,9 +133,7 @@ TProcessControl& SystemProcesses() {
 }
 
 std::string RunEventText(TRunEvent event, const std::string& taskName, std::int32_t taskId) {
-    const auto* format = std::find_if(EventFormats.begin(), EventFormats.end(),
-                                      [event](const TEventFormat& f) { return f.Event == event; });
-    return FormatLogText(format->Format, {taskName, taskId});
+    return FormatLogText(EventFormat(event), {taskName, taskId});
 }
 
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
@@ -161,12 +165,24 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
 }
 
 void SweepFinished(TProcessTable& table, TRunTaskHost& host, TProcessControl& processes) {
-    for (TTaskRunEntry& entry : table.Entries()) {
-        if (entry.ProcessId != 0 && processes.ExitCode(entry.ProcessId) != StillActive) {
-            const std::uint32_t ended = entry.ProcessId;
-            entry.ProcessId = 0;
-            host.Report(TRunEvent::Finished, entry.TaskName, entry.TaskId, ended);
+    // A host may show a box while it reports, during which the table can change: the walk goes
+    // by task id, each entry is looked up afresh, and the report gets copies. Only the first
+    // entry of an id ever follows a run (RunTask and the messages find that one).
+    std::vector<std::int32_t> following;
+    for (const TTaskRunEntry& entry : table.Entries()) {
+        if (entry.ProcessId != 0) {
+            following.push_back(entry.TaskId);
         }
+    }
+    for (std::int32_t taskId : following) {
+        TTaskRunEntry* entry = table.Find(taskId);
+        if (entry == nullptr || entry->ProcessId == 0 ||
+            processes.ExitCode(entry->ProcessId) == StillActive) {
+            continue;
+        }
+        const TTaskRunEntry ended = *entry;
+        entry->ProcessId = 0;
+        host.Report(TRunEvent::Finished, ended.TaskName, ended.TaskId, ended.ProcessId);
     }
 }
 

@@ -117,7 +117,8 @@ private:
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
              TProcessControl& processes);
 
-// Reports and clears every blocking run of the table whose process has ended.
+// Reports and clears every blocking run of the table whose process has ended. The host may
+// change the table while it reports (add, remove, run tasks): each entry is looked at afresh.
 void SweepFinished(TProcessTable& table, TRunTaskHost& host, TProcessControl& processes);
 
 } // namespace tarvok

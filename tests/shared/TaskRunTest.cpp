@@ -3,6 +3,7 @@
 #include "tests/FakeProcesses.h"
 
 #include <cstdio>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -172,6 +173,67 @@ TEST_F(RunTaskTest, SweepReportsEachEndedRunOnce) {
     SweepFinished(table, host, processes);
     EXPECT_THAT(host.Events, ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000"));
     EXPECT_EQ(table.Find(1)->ProcessId, 0u);
+}
+
+// A host that changes the table while it reports, as the manager's may while it shows a box,
+// and only then reads the name it was given.
+class TTableChangingHost : public TRunTaskHost {
+public:
+    TTableChangingHost(TProcessTable& table, std::function<void(TProcessTable&)> change)
+        : table_(table), change_(std::move(change)) {}
+    std::vector<std::string> Names;
+
+    void Report(TRunEvent, const std::string& taskName, std::int32_t, std::uint32_t) override {
+        if (change_) {
+            change_(table_);
+            change_ = nullptr;
+        }
+        Names.push_back(taskName);
+    }
+
+private:
+    TProcessTable& table_;
+    std::function<void(TProcessTable&)> change_;
+};
+
+TEST_F(RunTaskTest, SweepSurvivesAHostThatChangesTheTableWhileReporting) {
+    struct TRow {
+        const char* Name;
+        std::function<void(TProcessTable&)> Change;
+        std::vector<std::string> Reported;
+    };
+    const TRow rows[] = {
+        {"entries added: the table moves in memory",
+         [](TProcessTable& t) {
+             for (std::int32_t id = 10; id < 40; ++id) {
+                 t.Append(Task(id, "New " + std::to_string(id), true));
+             }
+         },
+         {"Backup", "Mail", "Print"}},
+        {"the reported entry and a later one removed",
+         [](TProcessTable& t) {
+             t.Remove(1);
+             t.Remove(2);
+         },
+         {"Backup", "Print"}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TProcessTable runs;
+        for (TTaskDef task :
+             {Task(1, "Backup", true), Task(2, "Mail", true), Task(3, "Print", true)}) {
+            RunTask(task, runs, host, processes);
+        }
+        processes.Running.clear();
+        TTableChangingHost changing(runs, row.Change);
+        SweepFinished(runs, changing, processes);
+        EXPECT_EQ(changing.Names, row.Reported);
+        EXPECT_FALSE(runs.FollowsAnyRun());
+    }
+}
+
+TEST(RunEventText, AValueThatNamesNoEventHasNoText) {
+    EXPECT_EQ(RunEventText(static_cast<TRunEvent>(99), "Backup", 1), "");
 }
 
 TEST(LoggingRunHost, LogsEveryEventAndPassesOnBlockingChanges) {
