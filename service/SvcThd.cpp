@@ -1,6 +1,5 @@
 #include "service/SvcThd.h"
 
-#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "shared/MailSlot.h"
 #include "shared/Protocol.h"
@@ -77,12 +76,16 @@ void TTarvokThread::Execute() {
     }
 }
 
+TPassClock::duration UntilNextHalfSecond(TDateTime now) {
+    const std::int64_t msIntoHalfSecond = TimeOfDayMs(now).value_or(0) % 500;
+    return std::chrono::milliseconds(500 - msIntoHalfSecond);
+}
+
 // Passes fall on the wall clock's whole and half seconds, so the first pass of a minute comes
 // at its very start rather than anywhere in its first half second.
 TPassClock::time_point TTarvokThread::NextPassAfter(TPassClock::time_point /*previous*/,
                                                     TPassClock::time_point now) const {
-    const int msIntoHalfSecond = platform::LocalNow().Millisecond % 500;
-    return now + std::chrono::milliseconds(500 - msIntoHalfSecond);
+    return now + UntilNextHalfSecond(clock_.Now());
 }
 
 void TTarvokThread::Poll() {

@@ -53,6 +53,10 @@ public:
 // directory's administrators, and writes to "TarvokClient".
 std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel(const std::string& programDir);
 
+// From a wall-clock reading to its next whole or half second, where the thread's passes fall:
+// 10:15:40.200 gives 300 ms, 10:15:40.500 gives 500 ms.
+TPassClock::duration UntilNextHalfSecond(TDateTime now);
+
 enum class TReloadMode { Rebuild = 0, NewTask = 1, ChangedTask = 2 };
 
 class TTarvokThread final : public TPausableThread {

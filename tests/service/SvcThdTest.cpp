@@ -254,6 +254,19 @@ TEST_F(SvcThdTest, MessagesOfAPassComeBeforeItsMinuteTest) {
     EXPECT_EQ(processes_.Launched, (std::vector<std::string>{"A", "B"}));
 }
 
+TEST(UntilNextHalfSecond, PassesFallOnTheWallClocksWholeAndHalfSeconds) {
+    using namespace std::chrono_literals;
+    struct TRow {
+        int Ms;
+        TPassClock::duration Wait;
+    };
+    const TRow rows[] = {{0, 500ms}, {200, 300ms}, {499, 1ms}, {500, 500ms}, {999, 1ms}};
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Ms);
+        EXPECT_EQ(UntilNextHalfSecond(At(10, 15, 40, row.Ms)), row.Wait);
+    }
+}
+
 TEST_F(SvcThdTest, StoppingLogsTheLastLine) {
     thread_ = Start(At(10, 15, 40));
     thread_.reset();
