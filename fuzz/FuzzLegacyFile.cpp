@@ -18,8 +18,7 @@ using fuzzing::Require;
 void CheckConvertedTask(const TTaskDef& task, std::size_t position) {
     Require(task.Id == static_cast<std::int32_t>(position + 1),
             "converted tasks are not numbered 1, 2, 3... in file order");
-    Require(task.Priority == TTaskDef::NormalPriority,
-            "a converted task is not of Normal priority");
+    Require(task.Priority == NormalPriority, "a converted task is not of Normal priority");
     Require(!IsDefined(task.Schedule), "a converted task has a schedule");
     for (const std::string* text : {&task.Name, &task.Command, &task.Parameters, &task.WorkDir}) {
         Require(text->size() <= TaskTextMax, "a converted text is longer than its field");

@@ -58,7 +58,7 @@ TTaskDef TaskFromBlock(std::span<const std::string_view> block) {
         return number <= block.size() ? block[number - 1] : std::string_view();
     };
     TTaskDef task;
-    task.Priority = TTaskDef::NormalPriority;
+    task.Priority = NormalPriority;
     task.Name = FromSecondCharacter(line(1));
     task.Command = ValueOf(line(2));
     task.Parameters = ValueOf(line(3));

@@ -8,18 +8,21 @@ namespace tarvok {
 
 namespace {
 
+using platform::TProcessPriority;
+
 struct TPriorityRow {
     std::uint8_t Code;
     std::string_view Name;
     std::string_view Item; // as the task editor lists it
     int Position;          // in the task editor's list
+    TProcessPriority Process;
 };
 
 constexpr std::array<TPriorityRow, 4> PriorityRows{{
-    {0, "High", "High", 1},
-    {1, "Realtime", "Real Time", 0},
-    {2, "Normal", "Normal", 2},
-    {3, "Low", "Low", 3},
+    {0, "High", "High", 1, TProcessPriority::High},
+    {1, "Realtime", "Real Time", 0, TProcessPriority::Realtime},
+    {NormalPriority, "Normal", "Normal", 2, TProcessPriority::Normal},
+    {3, "Low", "Low", 3, TProcessPriority::Low},
 }};
 
 // The editor's list is built position by position, so every position must be taken once.
@@ -67,6 +70,11 @@ std::uint8_t PriorityFromPosition(int position) {
 std::optional<int> PositionOfPriority(int code) {
     const TPriorityRow* row = RowOfCode(code);
     return row ? std::optional<int>(row->Position) : std::nullopt;
+}
+
+TProcessPriority ProcessPriorityOf(int code) {
+    const TPriorityRow* row = RowOfCode(code);
+    return row ? row->Process : TProcessPriority::Inherited;
 }
 
 } // namespace tarvok

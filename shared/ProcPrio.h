@@ -1,10 +1,14 @@
-// The names of the process priority codes a task stores, and the order in which the task
-// editor lists them: "Real Time" comes first although its code is 1.
+// The process priority codes a task stores: their names, the order in which the task editor
+// lists them ("Real Time" comes first although its code is 1) and the priority a process is
+// started with.
 //
 //   PriorityName(1);          // "Realtime"
 //   PriorityItems()[0];       // "Real Time"
 //   PriorityFromPosition(0);  // 1
+//   ProcessPriorityOf(3);     // platform::TProcessPriority::Low
 #pragma once
+
+#include "platform/Process.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,7 +18,7 @@
 namespace tarvok {
 
 // The code of a new task and of anything the editor cannot place.
-constexpr std::uint8_t NormalPriority = 2;
+inline constexpr std::uint8_t NormalPriority = 2;
 
 // "High", "Realtime", "Normal" or "Low"; "" for any other code.
 std::string PriorityName(int code);
@@ -28,5 +32,9 @@ std::uint8_t PriorityFromPosition(int position);
 // The list position of a code; none for a code without a name, so the editor keeps its
 // selection.
 std::optional<int> PositionOfPriority(int code);
+
+// The priority a process of this code is started with; the caller's own for a code without a
+// name.
+platform::TProcessPriority ProcessPriorityOf(int code);
 
 } // namespace tarvok

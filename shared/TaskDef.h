@@ -11,6 +11,7 @@
 //   list.SaveToFile(dir + "tarvok.tsk");
 #pragma once
 
+#include "shared/ProcPrio.h"
 #include "shared/ScheDef.h"
 
 #include <array>
@@ -26,8 +27,6 @@ inline constexpr std::size_t TaskTextMax = 100;
 
 // Value-initialised (TTaskDef{}) it is the all-zero record: Id 0 means "no task".
 struct TTaskDef {
-    static constexpr std::uint8_t NormalPriority = 2;
-
     std::int32_t Id = 0;
     std::string Name;
     std::string Command;

@@ -1,33 +1,11 @@
 #include "shared/WinSh.h"
 
 #include "platform/Process.h"
+#include "shared/ProcPrio.h"
 
 namespace tarvok {
 
 namespace {
-
-using platform::TProcessPriority;
-
-struct TPriorityCode {
-    std::uint8_t Code;
-    TProcessPriority Priority;
-};
-
-constexpr TPriorityCode PriorityCodes[] = {
-    {0, TProcessPriority::High},
-    {1, TProcessPriority::Realtime},
-    {2, TProcessPriority::Normal},
-    {3, TProcessPriority::Low},
-};
-
-TProcessPriority PriorityOfCode(std::uint8_t code) {
-    for (const TPriorityCode& entry : PriorityCodes) {
-        if (entry.Code == code) {
-            return entry.Priority;
-        }
-    }
-    return TProcessPriority::Inherited;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n';
@@ -104,7 +82,7 @@ std::uint32_t LaunchProcess(const std::string& command, const std::string& param
     start.Program = command;
     start.Arguments = std::move(*arguments);
     start.WorkDir = workDir;
-    start.Priority = PriorityOfCode(priority);
+    start.Priority = ProcessPriorityOf(priority);
     start.KeepDisplay = showWindow != SwHide;
     return platform::StartProcess(start);
 }
