@@ -69,10 +69,11 @@ constexpr std::array<std::size_t, 4> DateWidth = {10, 11, 11, 0};
 void CheckDateTexts(TDateTime moment, char dateSeparator, char timeSeparator) {
     const bool decodes = DecodeDateTime(moment).has_value();
     for (std::uint8_t order = 0; order < DateWidth.size(); ++order) {
+        const auto dateOrder = static_cast<TDateOrder>(order); // the last one is no order
         const std::string date =
-            DateTimeText(order, dateSeparator, timeSeparator, moment, " ", false);
+            DateTimeText(dateOrder, dateSeparator, timeSeparator, moment, " ", false);
         const std::string both =
-            DateTimeText(order, dateSeparator, timeSeparator, moment, " - ", true);
+            DateTimeText(dateOrder, dateSeparator, timeSeparator, moment, " - ", true);
         Require(date.size() == (decodes ? DateWidth[order] : 0), "a date text of the wrong width");
         Require(both.size() == (decodes ? DateWidth[order] + 3 + 8 : 0),
                 "a date and time text of the wrong width");

@@ -160,8 +160,9 @@ bool IsDue(const TScheDef& s, TDateTime moment) {
     if (!InDateRange(s, day)) {
         return false;
     }
-    const TDayFacts facts{*parts, DateDiff(1, s.StartDate, moment),
-                          DateDiff(2, s.StartDate, moment), DateDiff(3, s.StartDate, moment)};
+    const TDayFacts facts{*parts, DateDiff(TDateUnit::Months, s.StartDate, moment),
+                          DateDiff(TDateUnit::Weeks, s.StartDate, moment),
+                          DateDiff(TDateUnit::Days, s.StartDate, moment)};
     if (facts.Months < 0 || facts.Weeks < 0 || facts.Days < 0) {
         return false; // a start date outside the calendar
     }
@@ -247,7 +248,7 @@ std::string TriggerLine(const TScheDef& s, std::string_view timeFormat) {
 }
 
 std::string DateText(TDateTime day) {
-    return DateTimeText(1, '-', ':', day, " ", false);
+    return DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', day, " ", false);
 }
 
 bool SameWholeDay(TDateTime a, TDateTime b) {

@@ -172,8 +172,9 @@ void TSysLogger::Truncate(int keep) {
 }
 
 std::string TSysLogger::TimeStamp() const {
-    return NamedMonth ? DateTimeText(1, '-', ':', clock_.Now(), " - ", true)
-                      : DateTimeText(0, '/', ':', clock_.Now(), " - ", true);
+    return NamedMonth
+               ? DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', clock_.Now(), " - ", true)
+               : DateTimeText(TDateOrder::DayMonthYear, '/', ':', clock_.Now(), " - ", true);
 }
 
 void TSysLogger::TrimToLimit() {

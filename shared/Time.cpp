@@ -139,7 +139,7 @@ TDateTime StartOfNextMinute(TDateTime moment) {
     return day + EncodeTime(minuteOfDay / 60, minuteOfDay % 60);
 }
 
-std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b) {
+std::int32_t DateDiff(TDateUnit unit, TDateTime a, TDateTime b) {
     if (std::isnan(a) || std::isnan(b) || b < a) {
         return -1;
     }
@@ -149,7 +149,7 @@ std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b) {
         return -1; // longer than the calendar: no unit count of it is meaningful
     }
     const std::int64_t spanMs = std::llround(span * static_cast<double>(MsPerDay));
-    switch (static_cast<TDateUnit>(unit)) {
+    switch (unit) {
     case TDateUnit::Years:
     case TDateUnit::Months: {
         const auto from = DecodeDateTime(a);
@@ -158,9 +158,7 @@ std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b) {
             return -1;
         }
         const int years = to->Year - from->Year;
-        return unit == static_cast<std::uint8_t>(TDateUnit::Years)
-                   ? years
-                   : years * 12 + to->Month - from->Month;
+        return unit == TDateUnit::Years ? years : years * 12 + to->Month - from->Month;
     }
     case TDateUnit::Weeks:
         return WholeUnits(spanMs, 7 * MsPerDay);
@@ -176,8 +174,8 @@ std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b) {
     return -1;
 }
 
-std::string DateTimeText(std::uint8_t order, char dateSeparator, char timeSeparator,
-                         TDateTime moment, std::string_view between, bool withTime) {
+std::string DateTimeText(TDateOrder order, char dateSeparator, char timeSeparator, TDateTime moment,
+                         std::string_view between, bool withTime) {
     const auto parts = DecodeDateTime(moment);
     if (!parts) {
         return {};
@@ -189,16 +187,14 @@ std::string DateTimeText(std::uint8_t order, char dateSeparator, char timeSepara
 
     std::string text;
     switch (order) {
-    case 0:
+    case TDateOrder::DayMonthYear:
         text = TwoDigits(parts->Day) + sep + TwoDigits(parts->Month) + sep + year;
         break;
-    case 1:
+    case TDateOrder::DayMonthNameYear:
         text = TwoDigits(parts->Day) + sep + month + sep + year;
         break;
-    case 2:
+    case TDateOrder::YearMonthNameDay:
         text = year + sep + month + sep + TwoDigits(parts->Day);
-        break;
-    default:
         break;
     }
     if (withTime) {

@@ -51,19 +51,25 @@ TDateTime EncodeTime(int hour, int minute, int second = 0, int millisecond = 0);
 // moment must decode.
 TDateTime StartOfNextMinute(TDateTime moment);
 
-// Units of DateDiff.
+// Units of DateDiff, by their stored codes 0 to 6.
 enum class TDateUnit : std::uint8_t { Years, Months, Weeks, Days, Hours, Minutes, Seconds };
 
 // Whole units from a to b (the span rounded to the millisecond), or -1 when b < a, the unit is
 // unknown, a moment does not decode, or the count does not fit 32 bits. Months ignore the day of
 // the month: 31 Jan to 1 Feb is 1.
-std::int32_t DateDiff(std::uint8_t unit, TDateTime a, TDateTime b);
+std::int32_t DateDiff(TDateUnit unit, TDateTime a, TDateTime b);
 
-// A moment as text. Order 0 "05-03-2001", 1 "05-Mar-2001", 2 "2001-Mar-05" (with separator
-// '-'), any other order an empty date part; with time, between and "hh:mm:ss" follow. A moment
-// that does not decode gives an empty text.
-std::string DateTimeText(std::uint8_t order, char dateSeparator, char timeSeparator,
-                         TDateTime moment, std::string_view between, bool withTime);
+// Orders of the date part of DateTimeText, by their codes 0 to 2; with separator '-':
+enum class TDateOrder : std::uint8_t {
+    DayMonthYear,     // "05-03-2001"
+    DayMonthNameYear, // "05-Mar-2001"
+    YearMonthNameDay, // "2001-Mar-05"
+};
+
+// A moment as text: the date part in the order (an empty one for any other order); with time,
+// between and "hh:mm:ss" follow. A moment that does not decode gives an empty text.
+std::string DateTimeText(TDateOrder order, char dateSeparator, char timeSeparator, TDateTime moment,
+                         std::string_view between, bool withTime);
 
 // The time of day of a moment in a strftime-style time format (%H %I %M %S %p %T %R %r %k %l
 // %%); other directives are kept as written. Empty when the moment does not decode.

@@ -32,7 +32,8 @@ TDateTime Reading(TDateTime day, std::int64_t ms) {
 
 // "08 10:16:00": the day of the month and the time.
 std::string Text(TDateTime moment) {
-    const std::string text = DateTimeText(0, '-', ':', moment, " ", true); // "08-12-2026 10:16:00"
+    const std::string text = DateTimeText(TDateOrder::DayMonthYear, '-', ':', moment, " ",
+                                          true); // "08-12-2026 10:16:00"
     return text.substr(0, 2) + text.substr(10);
 }
 

@@ -40,7 +40,8 @@ struct Case {
 void ExpectCases(const TScheDef& s, std::initializer_list<Case> cases) {
     for (const Case& c : cases) {
         EXPECT_EQ(IsDue(s, c.moment), c.due)
-            << c.what << " (" << DateTimeText(1, '-', ':', c.moment, " ", true) << ")";
+            << c.what << " ("
+            << DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', c.moment, " ", true) << ")";
     }
 }
 

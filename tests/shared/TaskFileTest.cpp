@@ -210,7 +210,8 @@ TEST_F(TaskFile, RandomBytesLoadAndScheduleSafely) {
             std::vector<std::string> lines;
             DescribeSchedule(s, lines);
             ASSERT_EQ(lines.size(), 3u);
-            const std::string start = DateTimeText(1, '-', ':', s.StartDate, " ", true);
+            const std::string start =
+                DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', s.StartDate, " ", true);
             ASSERT_TRUE(start.empty() || start.size() == 20) << start;
 
             // What was read writes back as it was read.

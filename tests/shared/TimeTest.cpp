@@ -66,7 +66,7 @@ TEST(Time, MomentsOutsideTheCalendarDoNotDecode) {
     for (double moment : bad) {
         SCOPED_TRACE(moment);
         EXPECT_FALSE(DecodeDateTime(moment));
-        EXPECT_EQ(DateTimeText(1, '-', ':', moment, " ", true), "");
+        EXPECT_EQ(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " ", true), "");
     }
 }
 
@@ -75,30 +75,30 @@ TEST(Time, DateDiffByUnit) {
     const double feb1 = EncodeDate(2001, 2, 1);
     const double mar7 = EncodeDate(2001, 3, 7);
     struct Row {
-        std::uint8_t unit;
+        TDateUnit unit;
         double a, b;
         std::int32_t expected;
     };
     const Row rows[] = {
-        {1, jan31, feb1, 1},
-        {0, jan31, EncodeDate(2002, 1, 1), 1},
-        {1, jan31, EncodeDate(2002, 1, 1), 12},
-        {1, EncodeDate(2001, 12, 31), EncodeDate(2002, 1, 1), 1},
-        {3, mar7, mar7 + 1 + EncodeTime(23, 59), 1},
-        {2, mar7, mar7 + 13.99, 1},
-        {2, mar7, mar7 + 14, 2},
-        {4, mar7, mar7 + EncodeTime(5, 59, 59), 5},
-        {5, mar7, mar7 + EncodeTime(1, 30), 90},
-        {6, mar7, mar7 + EncodeTime(0, 1, 1), 61},
-        {3, feb1, jan31, -1},
-        {7, jan31, feb1, -1},
-        {255, jan31, feb1, -1},
-        {3, -1e300, mar7, -1},
-        {3, mar7, std::numeric_limits<double>::infinity(), -1},
-        {3, mar7, mar7 + 0.99999999999, 1},
-        {6, EncodeDate(1, 1, 1), EncodeDate(9999, 1, 1), -1},
-        {3, std::numeric_limits<double>::quiet_NaN(), mar7, -1},
-        {1, -1e300, mar7, -1},
+        {TDateUnit::Months, jan31, feb1, 1},
+        {TDateUnit::Years, jan31, EncodeDate(2002, 1, 1), 1},
+        {TDateUnit::Months, jan31, EncodeDate(2002, 1, 1), 12},
+        {TDateUnit::Months, EncodeDate(2001, 12, 31), EncodeDate(2002, 1, 1), 1},
+        {TDateUnit::Days, mar7, mar7 + 1 + EncodeTime(23, 59), 1},
+        {TDateUnit::Weeks, mar7, mar7 + 13.99, 1},
+        {TDateUnit::Weeks, mar7, mar7 + 14, 2},
+        {TDateUnit::Hours, mar7, mar7 + EncodeTime(5, 59, 59), 5},
+        {TDateUnit::Minutes, mar7, mar7 + EncodeTime(1, 30), 90},
+        {TDateUnit::Seconds, mar7, mar7 + EncodeTime(0, 1, 1), 61},
+        {TDateUnit::Days, feb1, jan31, -1},
+        {static_cast<TDateUnit>(7), jan31, feb1, -1},
+        {static_cast<TDateUnit>(255), jan31, feb1, -1},
+        {TDateUnit::Days, -1e300, mar7, -1},
+        {TDateUnit::Days, mar7, std::numeric_limits<double>::infinity(), -1},
+        {TDateUnit::Days, mar7, mar7 + 0.99999999999, 1},
+        {TDateUnit::Seconds, EncodeDate(1, 1, 1), EncodeDate(9999, 1, 1), -1},
+        {TDateUnit::Days, std::numeric_limits<double>::quiet_NaN(), mar7, -1},
+        {TDateUnit::Months, -1e300, mar7, -1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "unit " << int(r.unit) << " " << r.a << " " << r.b);
@@ -122,23 +122,30 @@ TEST(Time, StartOfNextMinuteEqualsTheClockReadingOfThatMinute) {
          EncodeDate(2027, 1, 1) + EncodeTime(0, 0)},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(DateTimeText(1, '-', ':', r.now, " ", true));
+        SCOPED_TRACE(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', r.now, " ", true));
         EXPECT_EQ(StartOfNextMinute(r.now), r.expected); // exact: a pass at :00.000 must count
     }
 }
 
 TEST(Time, DateTimeTextForEachCallerAndOrder) {
     const double moment = EncodeDate(2001, 3, 5) + EncodeTime(14, 5, 0);
-    EXPECT_EQ(DateTimeText(1, '-', ':', moment, " ", false), "05-Mar-2001");
-    EXPECT_EQ(DateTimeText(1, '-', ':', moment, " ", true), "05-Mar-2001 14:05:00");
-    EXPECT_EQ(DateTimeText(1, '-', ':', moment, " - ", true), "05-Mar-2001 - 14:05:00");
-    EXPECT_EQ(DateTimeText(0, '/', ':', moment, " - ", true), "05/03/2001 - 14:05:00");
-    EXPECT_EQ(DateTimeText(2, '-', ':', moment, " ", false), "2001-Mar-05");
-    EXPECT_EQ(DateTimeText(3, '-', ':', moment, " ", false), "");
-    EXPECT_EQ(DateTimeText(3, '-', '.', moment, "|", true), "|14.05.00");
-    EXPECT_EQ(DateTimeText(1, '-', ':', EncodeDate(2027, 3, 1) + EncodeTime(7, 5, 9), " - ", true),
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " ", false),
+              "05-Mar-2001");
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " ", true),
+              "05-Mar-2001 14:05:00");
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " - ", true),
+              "05-Mar-2001 - 14:05:00");
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthYear, '/', ':', moment, " - ", true),
+              "05/03/2001 - 14:05:00");
+    EXPECT_EQ(DateTimeText(TDateOrder::YearMonthNameDay, '-', ':', moment, " ", false),
+              "2001-Mar-05");
+    EXPECT_EQ(DateTimeText(static_cast<TDateOrder>(3), '-', ':', moment, " ", false), "");
+    EXPECT_EQ(DateTimeText(static_cast<TDateOrder>(3), '-', '.', moment, "|", true), "|14.05.00");
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':',
+                           EncodeDate(2027, 3, 1) + EncodeTime(7, 5, 9), " - ", true),
               "01-Mar-2027 - 07:05:09");
-    EXPECT_EQ(DateTimeText(0, '-', ':', EncodeDate(12, 12, 1), "", false), "01-12-0012");
+    EXPECT_EQ(DateTimeText(TDateOrder::DayMonthYear, '-', ':', EncodeDate(12, 12, 1), "", false),
+              "01-12-0012");
 }
 
 TEST(Time, FormatTimeOfDayInLongTimeFormats) {
