@@ -12,7 +12,7 @@
 //   });
 //
 // Failures are error numbers (0 = success) of the system's kind; their text is
-// std::system_category().message(error).
+// ErrorText(error) (platform/ErrorText.h).
 #pragma once
 
 #include <atomic>

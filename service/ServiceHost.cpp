@@ -1,10 +1,10 @@
 #include "service/ServiceHost.h"
 
+#include "platform/ErrorText.h"
 #include "shared/RecordBytes.h"
 
 #include <chrono>
 #include <exception>
-#include <system_error>
 
 namespace tarvok {
 
@@ -12,10 +12,6 @@ namespace {
 
 using namespace platform::ServiceState;
 namespace Code = platform::ServiceControlCode;
-
-std::string SystemText(int error) {
-    return std::system_category().message(error);
-}
 
 } // namespace
 
@@ -65,7 +61,7 @@ int TServiceHost::ReportStatus() {
 
 void TServiceHost::ReportStatusOrLog() {
     if (int error = ReportStatus(); error != 0) {
-        ReportServiceEvent(TEventId::StatusUpdateFailed, {SystemText(error)});
+        ReportServiceEvent(TEventId::StatusUpdateFailed, {platform::ErrorText(error)});
     }
 }
 
@@ -73,7 +69,7 @@ void TServiceHost::ServiceMain() {
     if (int error = parts_.Control.RegisterHandler(
             ServiceName, [this](std::uint32_t control) { ServiceHandler(control); });
         error != 0) {
-        ReportServiceEvent(TEventId::RegisterHandlerFailed, {SystemText(error)});
+        ReportServiceEvent(TEventId::RegisterHandlerFailed, {platform::ErrorText(error)});
         return;
     }
 
@@ -83,7 +79,7 @@ void TServiceHost::ServiceMain() {
     Advance(controlsAccepted_, 0, AcceptStopPauseContinue);
     Advance(currentState_, 0, StartPending);
     if (int error = ReportStatus(); error != 0) {
-        ReportServiceEvent(TEventId::StatusUpdateFailed, {SystemText(error)});
+        ReportServiceEvent(TEventId::StatusUpdateFailed, {platform::ErrorText(error)});
         return;
     }
 

@@ -1,18 +1,13 @@
 #include "service/TarvokSvc.h"
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "service/SvcDlg.h"
 #include "service/SvcLog.h"
 
-#include <system_error>
-
 namespace tarvok {
 
 namespace {
-
-std::string SystemText(int error) {
-    return std::system_category().message(error);
-}
 
 std::string UpperCase(std::string text) {
     for (char& c : text) {
@@ -64,11 +59,13 @@ void InstallService(const TInstallParts& parts) {
     dialog.Add("Installing service...");
     dialog.Add("Path to service module is " + parts.ProgramPath);
     if (int error = parts.Manager.Open(); error != 0) {
-        dialog.Add("Failed to open Service Control Manager. Error was '" + SystemText(error) + "'");
+        dialog.Add("Failed to open Service Control Manager. Error was '" +
+                   platform::ErrorText(error) + "'");
     } else if (int created = parts.Manager.CreateService(
                    {ServiceName, ServiceDisplayName, parts.ProgramPath});
                created != 0) {
-        dialog.Add("Failed to create the service. Error was '" + SystemText(created) + "'");
+        dialog.Add("Failed to create the service. Error was '" + platform::ErrorText(created) +
+                   "'");
     } else {
         dialog.Add("The service was installed successfully.");
         dialog.Add("");
@@ -84,12 +81,13 @@ void InstallService(const TInstallParts& parts) {
 void UninstallService(const TInstallParts& parts) {
     TDlgSvc dialog;
     if (int error = parts.Manager.Open(); error != 0) {
-        dialog.Add("Failed to open Service control Manager. Error was '" + SystemText(error) + "'");
+        dialog.Add("Failed to open Service control Manager. Error was '" +
+                   platform::ErrorText(error) + "'");
     } else if (int opened = parts.Manager.OpenService(ServiceName); opened != 0) {
         dialog.Add(std::string("Failed to open service \"") + ServiceName + "\": Error was '" +
-                   SystemText(opened) + "'");
+                   platform::ErrorText(opened) + "'");
     } else if (int deleted = parts.Manager.DeleteService(ServiceName); deleted != 0) {
-        dialog.Add("Failed to delete service. Error was '" + SystemText(deleted) + "'");
+        dialog.Add("Failed to delete service. Error was '" + platform::ErrorText(deleted) + "'");
     } else {
         dialog.Add("The service was uninstalled successfully.");
         try {

@@ -1,6 +1,8 @@
 #include "platform/DatagramSlot.h"
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
+#include "platform/posix/Descriptor.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,34 +14,11 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace tarvok::platform {
 
 namespace {
-
-std::string ErrorText(int error) {
-    return std::system_category().message(error);
-}
-
-class TFd {
-public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() { Reset(); }
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 struct TAddress {
     sockaddr_un Name{};

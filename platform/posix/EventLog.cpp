@@ -4,6 +4,7 @@
 
 #include "platform/EventLog.h"
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -15,7 +16,6 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
-#include <system_error>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
@@ -188,7 +188,7 @@ void TEventRegistration::Write(const std::string& source,
         ReplaceFile(path, Catalog(source, table));
         // Catalogs are read by every user's journalctl.
         if (::chmod(path.c_str(), 0644) != 0) {
-            throw TIoError(path, std::system_category().message(errno));
+            throw TIoError(path, ErrorText(errno));
         }
     } catch (const TIoError&) {
         ::unlink(path.c_str());

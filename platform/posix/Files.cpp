@@ -1,49 +1,23 @@
 #include "platform/Files.h"
 
 #include "platform/Accounts.h"
+#include "platform/ErrorText.h"
+#include "platform/posix/Descriptor.h"
 
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace tarvok::platform {
 
 namespace {
 
-std::string ErrorText(int error) {
-    return std::system_category().message(error);
-}
-
 [[noreturn]] void ThrowErrno(const std::string& path) {
     throw TIoError(path, ErrorText(errno));
 }
-
-// Closes a descriptor on every path out of a function.
-class TFd {
-public:
-    explicit TFd(int fd) : fd_(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int Get() const { return fd_; }
-    // Closes now, so that a failing close is seen by the caller.
-    int Close() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of('/');

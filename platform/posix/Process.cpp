@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/posix/Descriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -121,7 +123,7 @@ public:
     static TChildren& Instance();
     static TChildren* Existing();
 
-    int NullDevice() const { return null_; }
+    int NullDevice() const { return null_.Get(); }
     void Follow(pid_t pid);
     // Empty when the id is no unreaped child of ours.
     std::optional<TProcessState> PendingState(pid_t pid);
@@ -131,7 +133,7 @@ private:
     TChildren();
     void Run();
     void ReapIfEnded(pid_t pid);
-    void Forget(std::unordered_map<pid_t, int>::iterator child);
+    void Forget(std::unordered_map<pid_t, TFd>::iterator child);
     void SweepUnwatched();
     void StartReaper();
 
@@ -140,10 +142,10 @@ private:
     static void AfterForkInChild();
 
     std::mutex mutex_;
-    int null_ = -1;
-    int epoll_ = -1;
-    int wake_ = -1;
-    std::unordered_map<pid_t, int> pending_; // id -> process descriptor, -1 when none
+    TFd null_;
+    TFd epoll_;
+    TFd wake_;
+    std::unordered_map<pid_t, TFd> pending_; // id -> process descriptor, none when it failed
     std::size_t unwatched_ = 0;
     TFinishedCodes finished_;
 };
@@ -195,38 +197,31 @@ void TChildren::AfterForkInChild() {
     instanceMutex.unlock();
 }
 
+// At 3 or above, so that duplicating it onto 0, 1 and 2 always clears close-on-exec. The
+// descriptor it is copied from is closed at once, so the numbers ours take stay low.
+int OpenNullDevice() {
+    const TFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    return null.Valid() ? ::fcntl(null.Get(), F_DUPFD_CLOEXEC, 3) : -1;
+}
+
+// A constructor that throws leaves nothing open: the members close what they hold.
 TChildren::TChildren() {
-    try {
-        // At 3 or above, so that duplicating it onto 0, 1 and 2 always clears close-on-exec.
-        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (null < 0) {
-            ThrowErrno("/dev/null");
-        }
-        null_ = ::fcntl(null, F_DUPFD_CLOEXEC, 3);
-        ::close(null);
-        if (null_ < 0) {
-            ThrowErrno("/dev/null");
-        }
-        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-        wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (epoll_ < 0 || wake_ < 0) {
-            ThrowErrno("epoll");
-        }
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = WakeTag;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) {
-            ThrowErrno("epoll_ctl");
-        }
-        StartReaper();
-    } catch (...) {
-        for (int fd : {null_, epoll_, wake_}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-        throw;
+    null_.Reset(OpenNullDevice());
+    if (!null_.Valid()) {
+        ThrowErrno("/dev/null");
     }
+    epoll_.Reset(::epoll_create1(EPOLL_CLOEXEC));
+    wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!epoll_.Valid() || !wake_.Valid()) {
+        ThrowErrno("epoll");
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = WakeTag;
+    if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, wake_.Get(), &event) != 0) {
+        ThrowErrno("epoll_ctl");
+    }
+    StartReaper();
 }
 
 // The reaper takes no signal: a program that collects its signals with sigwait must never see
@@ -251,15 +246,14 @@ int OpenPidfd(pid_t pid) {
 }
 
 void TChildren::Follow(pid_t pid) {
-    int pidfd = OpenPidfd(pid);
+    TFd pidfd(OpenPidfd(pid));
     std::lock_guard lock(mutex_);
-    if (pidfd >= 0) {
+    if (pidfd.Valid()) {
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u64 = static_cast<std::uint64_t>(pid);
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, pidfd, &event) != 0) {
-            ::close(pidfd);
-            pidfd = -1;
+        if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, pidfd.Get(), &event) != 0) {
+            pidfd.Reset();
         }
     }
     // An entry left under this id means someone else reaped our child and the id came round
@@ -267,11 +261,12 @@ void TChildren::Follow(pid_t pid) {
     if (auto stale = pending_.find(pid); stale != pending_.end()) {
         Forget(stale);
     }
-    pending_.emplace(pid, pidfd);
-    if (pidfd < 0) {
+    const bool watched = pidfd.Valid();
+    pending_.emplace(pid, std::move(pidfd));
+    if (!watched) {
         ++unwatched_;
         std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t ignored = ::write(wake_, &one, sizeof one);
+        [[maybe_unused]] ssize_t ignored = ::write(wake_.Get(), &one, sizeof one);
     }
 }
 
@@ -301,7 +296,8 @@ void TChildren::Run() {
             std::lock_guard lock(mutex_);
             timeout = unwatched_ > 0 ? UnwatchedSweepMs : -1;
         }
-        int count = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), timeout);
+        int count =
+            ::epoll_wait(epoll_.Get(), events.data(), static_cast<int>(events.size()), timeout);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -312,7 +308,7 @@ void TChildren::Run() {
         for (const epoll_event& event : std::span(events.data(), static_cast<std::size_t>(count))) {
             if (event.data.u64 == WakeTag) {
                 std::uint64_t value = 0;
-                [[maybe_unused]] ssize_t ignored = ::read(wake_, &value, sizeof value);
+                [[maybe_unused]] ssize_t ignored = ::read(wake_.Get(), &value, sizeof value);
             } else {
                 ReapIfEnded(static_cast<pid_t>(event.data.u64));
             }
@@ -341,12 +337,11 @@ void TChildren::ReapIfEnded(pid_t pid) {
     Forget(child);
 }
 
-void TChildren::Forget(std::unordered_map<pid_t, int>::iterator child) {
-    if (child->second >= 0) {
+void TChildren::Forget(std::unordered_map<pid_t, TFd>::iterator child) {
+    if (child->second.Valid()) {
         // Removed by hand: a child being spawned meanwhile holds a copy of the descriptor until
         // its exec, and epoll forgets a descriptor only when its last copy closes.
-        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, child->second, nullptr);
-        ::close(child->second);
+        ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, child->second.Get(), nullptr);
     } else {
         --unwatched_;
     }
@@ -357,7 +352,7 @@ void TChildren::SweepUnwatched() {
     std::vector<pid_t> unwatched;
     unwatched.reserve(unwatched_);
     for (const auto& [pid, pidfd] : pending_) {
-        if (pidfd < 0) {
+        if (!pidfd.Valid()) {
             unwatched.push_back(pid);
         }
     }
@@ -493,13 +488,12 @@ void ApplyPriority(pid_t pid, TProcessPriority priority) {
 std::optional<TProcessState> SystemState(pid_t pid) {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const TFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
         return std::nullopt;
     }
     char buffer[1024];
-    ssize_t length = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
+    const ssize_t length = ::read(fd.Get(), buffer, sizeof buffer);
     if (length <= 0) {
         return std::nullopt; // it went between the open and the read
     }

@@ -3,6 +3,8 @@
 // signalfd and turns into control codes.
 #include "platform/ServiceControl.h"
 
+#include "platform/ErrorText.h"
+#include "platform/posix/Descriptor.h"
 #include "platform/posix/SystemdUnits.h"
 
 #include <array>
@@ -15,7 +17,6 @@
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-daemon.h>
 #include <thread>
@@ -138,12 +139,12 @@ int TServiceDispatcher::Run(const std::string& serviceName,
     const sigset_t controls = ControlSignals();
     sigset_t previous;
     ::pthread_sigmask(SIG_BLOCK, &controls, &previous);
-    const int signalFd = ::signalfd(-1, &controls, SFD_CLOEXEC);
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC);
-    const int error = (signalFd < 0 || wakeFd < 0) ? errno : 0;
+    const TFd signalFd(::signalfd(-1, &controls, SFD_CLOEXEC));
+    const TFd wakeFd(::eventfd(0, EFD_CLOEXEC));
+    const int error = (!signalFd.Valid() || !wakeFd.Valid()) ? errno : 0;
 
     if (error == 0) {
-        wakeFd_ = wakeFd;
+        wakeFd_ = wakeFd.Get();
         std::atomic<bool> ended{false};
         std::thread service([&] {
             serviceMain();
@@ -152,19 +153,19 @@ int TServiceDispatcher::Run(const std::string& serviceName,
         });
         // Signals stay pending until the service has a handler for them.
         for (bool handling = false; !ended;) {
-            pollfd fds[2] = {{wakeFd, POLLIN, 0}, {signalFd, POLLIN, 0}};
+            pollfd fds[2] = {{wakeFd.Get(), POLLIN, 0}, {signalFd.Get(), POLLIN, 0}};
             if (::poll(fds, handling ? 2 : 1, -1) < 0) {
                 continue; // EINTR; nothing else can fail with two valid descriptors
             }
             if (fds[0].revents & POLLIN) {
                 std::uint64_t count;
-                [[maybe_unused]] ssize_t got = ::read(wakeFd, &count, sizeof count);
+                [[maybe_unused]] ssize_t got = ::read(wakeFd.Get(), &count, sizeof count);
                 std::lock_guard lock(mutex_);
                 handling = static_cast<bool>(handler_);
             }
             signalfd_siginfo info;
             if (handling && (fds[1].revents & POLLIN) &&
-                ::read(signalFd, &info, sizeof info) == sizeof info) {
+                ::read(signalFd.Get(), &info, sizeof info) == sizeof info) {
                 TControlHandler handler;
                 {
                     std::lock_guard lock(mutex_);
@@ -181,11 +182,6 @@ int TServiceDispatcher::Run(const std::string& serviceName,
 
     DiscardPendingControls(controls);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    for (int fd : {signalFd, wakeFd}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
     std::lock_guard lock(mutex_);
     serviceName_.clear();
     handler_ = nullptr;
@@ -300,15 +296,15 @@ int WriteAll(int fd, const std::string& content) {
 // whole or not at all and an existing one (even a dangling link) is never replaced: EEXIST.
 int PlaceNewFile(const std::string& path, const std::string& content) {
     std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
+    TFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
         return errno;
     }
-    int error = ::fchmod(fd, 0644) != 0 ? errno : WriteAll(fd, content);
-    if (error == 0 && ::fsync(fd) != 0) {
+    int error = ::fchmod(fd.Get(), 0644) != 0 ? errno : WriteAll(fd.Get(), content);
+    if (error == 0 && ::fsync(fd.Get()) != 0) {
         error = errno;
     }
-    if (::close(fd) != 0 && error == 0) {
+    if (fd.Close() != 0 && error == 0) {
         error = errno;
     }
     if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) {
@@ -339,8 +335,7 @@ TServiceManager::TSettings TServiceManager::SystemSettings() {
             systemd::DisableUnit,
             [](const std::string& unit, std::uint32_t control) {
                 const int signal = SignalFor(control);
-                return signal == 0 ? std::system_category().message(EINVAL)
-                                   : systemd::KillMainProcess(unit, signal);
+                return signal == 0 ? ErrorText(EINVAL) : systemd::KillMainProcess(unit, signal);
             }};
 }
 

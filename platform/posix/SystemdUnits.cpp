@@ -1,7 +1,8 @@
 #include "platform/posix/SystemdUnits.h"
 
+#include "platform/ErrorText.h"
+
 #include <memory>
-#include <system_error>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -34,7 +35,7 @@ public:
         if (::sd_bus_error_is_set(&error_) && error_.message != nullptr) {
             return error_.message;
         }
-        return std::system_category().message(-result);
+        return ErrorText(-result);
     }
 
 private:
@@ -95,7 +96,7 @@ int DisableUnit(const std::string& unit) {
 std::string KillMainProcess(const std::string& unit, int signal) {
     TBus bus;
     if (int result = Connect(bus); result < 0) {
-        return "cannot reach systemd: " + std::system_category().message(-result);
+        return "cannot reach systemd: " + ErrorText(-result);
     }
     TBusError error;
     const int result =

@@ -1,13 +1,14 @@
 #include "platform/VersionNote.h"
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
+#include "platform/posix/Descriptor.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <span>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -46,22 +47,13 @@ public:
     explicit TFile(const std::string& path)
         : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         // O_NONBLOCK: a FIFO at the path must not hang the reader; plain files ignore it.
-        if (fd_ < 0) {
-            Fail();
-        }
         struct stat info {};
-        if (::fstat(fd_, &info) != 0) {
-            int error = errno;
-            ::close(fd_); // no destructor runs for a constructor that throws
-            errno = error;
+        if (!fd_.Valid() || ::fstat(fd_.Get(), &info) != 0) {
             Fail();
         }
         regular_ = S_ISREG(info.st_mode);
         size_ = regular_ ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
-    TFile(const TFile&) = delete;
-    TFile& operator=(const TFile&) = delete;
-    ~TFile() { ::close(fd_); }
 
     bool Regular() const { return regular_; }
     std::uint64_t Size() const { return size_; }
@@ -73,7 +65,8 @@ public:
             return false;
         }
         while (!buffer.empty()) {
-            ssize_t got = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+            ssize_t got =
+                ::pread(fd_.Get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
             if (got < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -91,12 +84,12 @@ public:
 
 private:
     [[noreturn]] void Fail() const {
-        int error = errno;
-        throw TIoError(path_, std::system_category().message(error));
+        const int error = errno;
+        throw TIoError(path_, ErrorText(error));
     }
 
     std::string path_;
-    int fd_;
+    TFd fd_;
     bool regular_ = false;
     std::uint64_t size_ = 0;
 };
