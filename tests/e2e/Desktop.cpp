@@ -1,5 +1,6 @@
 #include "tests/e2e/Desktop.h"
 
+#include "tests/Spawn.h"
 #include "tests/e2e/ServiceHarness.h"
 
 #include <QImage>
@@ -20,6 +21,7 @@ namespace tarvok::e2e {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::SpawnProgram;
 
 namespace {
 
@@ -98,11 +100,7 @@ std::string ReadDisplayNumber(int fd) {
 }
 
 std::vector<std::string> DisplayEnvironment(const std::string& display) {
-    return {"DISPLAY=" + display,
-            "LC_ALL=C",
-            "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
-            "HOME=/root",
-            "XDG_RUNTIME_DIR=/tmp",
+    return {"DISPLAY=" + display, "HOME=/root", "XDG_RUNTIME_DIR=/tmp",
             "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
@@ -127,7 +125,7 @@ TDesktop::TDesktop(const TDesktopOptions& options)
     ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     xvfb_ = SpawnProgram({"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0",
                           "1024x768x24", "-nolisten", "tcp", "-noreset"},
-                         {"PATH=/usr/bin:/bin"}, "/dev/null", (scratch_ / "xvfb.err").string());
+                         {}, {.Err = (scratch_ / "xvfb.err").string()});
     ::close(ends[1]);
     try {
         display_ = ReadDisplayNumber(ends[0]);
@@ -138,11 +136,11 @@ TDesktop::TDesktop(const TDesktopOptions& options)
     }
     ::close(ends[0]);
     if (options.NotificationArea) {
-        trayer_ = SpawnProgram(
-            {"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
-             "24", "--heighttype", "pixel", "--transparent", "false", "--tint", "0xd4d0c8",
-             "--SetDockType", "false"},
-            DisplayEnvironment(display_), "/dev/null", (scratch_ / "trayer.err").string());
+        trayer_ =
+            SpawnProgram({"trayer", "--edge", "bottom", "--align", "right", "--widthtype",
+                          "request", "--height", "24", "--heighttype", "pixel", "--transparent",
+                          "false", "--tint", "0xd4d0c8", "--SetDockType", "false"},
+                         DisplayEnvironment(display_), {.Err = (scratch_ / "trayer.err").string()});
         WaitUntil(
             [this] {
                 const std::vector<std::string> windows = VisibleWindows("panel");
@@ -167,8 +165,8 @@ TDesktop::~TDesktop() {
 
 std::string TDesktop::Run(const std::vector<std::string>& args) const {
     const fs::path out = scratch_ / "tool.out";
-    const pid_t pid = SpawnProgram(args, DisplayEnvironment(display_), out.string(),
-                                   (scratch_ / "tool.err").string());
+    const pid_t pid = SpawnProgram(args, DisplayEnvironment(display_),
+                                   {.Out = out.string(), .Err = (scratch_ / "tool.err").string()});
     if (pid == 0) {
         throw std::runtime_error("cannot start " + args.front());
     }
@@ -261,9 +259,9 @@ pid_t TManagerRun::Start(const std::vector<std::string>& arguments) {
     std::vector<std::string> args = {(dir_ / "tarvok").string()};
     args.insert(args.end(), arguments.begin(), arguments.end());
     const std::string name = "manager-" + std::to_string(running_.size() + 1);
-    const pid_t pid =
-        SpawnProgram(args, DisplayEnvironment(desktop_.Display()),
-                     (dir_ / (name + ".out")).string(), (dir_ / (name + ".err")).string());
+    const pid_t pid = SpawnProgram(
+        args, DisplayEnvironment(desktop_.Display()),
+        {.Out = (dir_ / (name + ".out")).string(), .Err = (dir_ / (name + ".err")).string()});
     if (pid == 0) {
         throw std::runtime_error("cannot start " + args.front());
     }

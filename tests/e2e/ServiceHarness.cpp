@@ -2,17 +2,15 @@
 
 #include "shared/Protocol.h"
 #include "shared/SysLog.h"
+#include "tests/Spawn.h"
 
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -24,6 +22,9 @@ namespace tarvok::e2e {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::ExitCodeOf;
+using testing_support::SpawnProgram;
+using testing_support::WaitForProgram;
 
 namespace {
 
@@ -35,23 +36,9 @@ constexpr auto RecheckInterval = 10ms;
 // program's events go nowhere; its own files stay where they are.
 constexpr const char* PrivateRunScript = "mount -t tmpfs tmpfs /run && exec \"$@\"";
 
-std::vector<char*> Pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (const std::string& text : texts) {
-        result.push_back(const_cast<char*>(text.c_str()));
-    }
-    result.push_back(nullptr);
-    return result;
-}
-
-int ExitCodeOf(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 std::vector<std::string> BaseEnvironment(const std::string& timeZone = "UTC") {
     // The libfaketime preload would otherwise make a sanitized build refuse to start.
-    return {"LC_ALL=C", "TZ=" + timeZone, "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
-            "ASAN_OPTIONS=verify_asan_link_order=0"};
+    return {"TZ=" + timeZone, "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
 TDateTime UtcNow() {
@@ -109,32 +96,11 @@ std::chrono::nanoseconds ReapedChildrenCpu(const fs::path& process) {
 
 } // namespace
 
-pid_t SpawnProgram(const std::vector<std::string>& args,
-                   const std::vector<std::string>& environment, const std::string& out,
-                   const std::string& err) {
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv = Pointers(args), envp = Pointers(environment);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        pid = 0;
-    }
-    ::posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 bool PrivateRunAvailable() {
     static const bool available = [] {
-        const pid_t pid =
-            SpawnProgram({"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh", "true"},
-                         BaseEnvironment(), "/dev/null", "/dev/null");
-        int status = 0;
-        return pid != 0 && ::waitpid(pid, &status, 0) == pid && ExitCodeOf(status) == 0;
+        const pid_t pid = SpawnProgram(
+            {"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh", "true"}, BaseEnvironment());
+        return pid != 0 && WaitForProgram(pid) == 0;
     }();
     return available;
 }
@@ -226,9 +192,7 @@ TServiceHarness::TServiceHarness(const std::string& name, const std::string& pro
 TServiceHarness::~TServiceHarness() {
     if (pid_ != 0 && !exitCode_) {
         ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        WaitForProgram(pid_);
     }
     // The blocking runs are the long ones; the others are short scripts. A test may have handed
     // over its own id as a process that runs.
@@ -316,7 +280,7 @@ void TServiceHarness::Start(const TStartOptions& options) {
     }
     startMoment_ = options.FakeStart.value_or(UtcNow());
     startedAt_ = TSteadyClock::now();
-    pid_ = SpawnProgram(args, environment, Path("stdout"), Path("stderr"));
+    pid_ = SpawnProgram(args, environment, {.Out = Path("stdout"), .Err = Path("stderr")});
     if (pid_ == 0) {
         throw std::runtime_error("cannot start " + args.front());
     }

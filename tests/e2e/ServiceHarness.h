@@ -72,12 +72,6 @@ struct TResourceUse {
 // Raises std::runtime_error when the process is gone.
 TResourceUse ResourceUseOf(pid_t pid);
 
-// Starts a program with standard input from /dev/null and the output in the given files
-// ("/dev/null" to drop it); 0 when it could not be started.
-pid_t SpawnProgram(const std::vector<std::string>& args,
-                   const std::vector<std::string>& environment, const std::string& out,
-                   const std::string& err);
-
 // Whether started programs get a private /run (user namespaces allow it).
 bool PrivateRunAvailable();
 

@@ -10,10 +10,10 @@
 #include "shared/Protocol.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
+#include "tests/Spawn.h"
 
 #include <algorithm>
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,7 +22,6 @@
 #include <optional>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -35,6 +34,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::SpawnProgram;
+using testing_support::WaitForProgram;
 
 constexpr std::uint32_t Nobody = 65534;
 constexpr int IntruderDone = 0;
@@ -60,40 +61,6 @@ std::string Read(const fs::path& path) {
 
 void Write(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
-}
-
-// Starts a program; its output is appended to `output` for the failure messages.
-pid_t Spawn(const std::vector<std::string>& args, std::vector<std::string> environment,
-            const std::string& output) {
-    environment.insert(environment.end(), {"LC_ALL=C", "PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                       O_WRONLY | O_CREAT | O_APPEND, 0600);
-    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    auto pointers = [](const std::vector<std::string>& texts) {
-        std::vector<char*> result;
-        for (const std::string& text : texts) {
-            result.push_back(const_cast<char*>(text.c_str()));
-        }
-        result.push_back(nullptr);
-        return result;
-    };
-    std::vector<char*> argv = pointers(args), envp = pointers(environment);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        pid = 0;
-    }
-    ::posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int WaitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Attempts and the ones that got through, with what each breach was.
@@ -174,7 +141,7 @@ protected:
     void TearDown() override {
         if (service_ > 0) {
             ::kill(service_, SIGKILL);
-            WaitFor(service_);
+            WaitForProgram(service_);
         }
         if (notify_ >= 0) {
             ::close(notify_);
@@ -205,14 +172,16 @@ protected:
         const std::string id = std::to_string(uid);
         args.insert(args.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
                                    "--", Intruder().string()});
-        const pid_t pid = Spawn(args, {}, (root_ / "intruder.out").string());
-        return pid > 0 ? WaitFor(pid) : -1;
+        // The output of every act is kept for the failure messages.
+        const pid_t pid = SpawnProgram(
+            args, {}, {.Out = (root_ / "intruder.out").string(), .Err = {}, .Append = true});
+        return pid > 0 ? WaitForProgram(pid) : -1;
     }
 
     void StartService() {
-        service_ = Spawn({(prog_() / "TarvokSvc").string()},
-                         {"NOTIFY_SOCKET=" + (root_ / "notify").string()},
-                         (root_ / "service.out").string());
+        service_ = SpawnProgram(
+            {(prog_() / "TarvokSvc").string()}, {"NOTIFY_SOCKET=" + (root_ / "notify").string()},
+            {.Out = (root_ / "service.out").string(), .Err = {}, .Append = true});
         ASSERT_GT(service_, 0);
         std::string buffer(4096, '\0');
         bool ready = false;
@@ -231,7 +200,7 @@ protected:
 
     int StopService() {
         ::kill(service_, SIGTERM);
-        const int code = WaitFor(service_);
+        const int code = WaitForProgram(service_);
         service_ = 0;
         return code;
     }

@@ -1,7 +1,8 @@
 // The real TarvokSvc, run from a program directory of its own. Where user namespaces allow it,
 // it runs in private network and mount namespaces with this test as its journal (a socket at
 // the journal's address) and, when asked, as its service manager (NOTIFY_SOCKET, signals).
-#include <fcntl.h>
+#include "tests/Spawn.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -9,11 +10,9 @@
 #include <optional>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarvok {
@@ -100,10 +99,7 @@ protected:
     }
     int Finish() {
         running_ = false;
-        int status = 0;
-        while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return testing_support::WaitForProgram(child_);
     }
     std::string Output(const char* name) const {
         std::ifstream in(dir_ / name);
@@ -123,28 +119,11 @@ protected:
 
 private:
     // Output goes to the files "stdout" and "stderr" of the program directory.
-    bool Spawn(const std::vector<std::string>& args, std::vector<std::string> environment) {
-        environment.insert(environment.end(), {"LC_ALL=C", "PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const std::string out = (dir_ / "stdout").string(), err = (dir_ / "stderr").string();
-        for (auto [fd, path] : {std::pair{STDOUT_FILENO, &out}, {STDERR_FILENO, &err}}) {
-            ::posix_spawn_file_actions_addopen(&actions, fd, path->c_str(),
-                                               O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        auto pointers = [](const std::vector<std::string>& texts) {
-            std::vector<char*> result;
-            for (const std::string& text : texts) {
-                result.push_back(const_cast<char*>(text.c_str()));
-            }
-            result.push_back(nullptr);
-            return result;
-        };
-        std::vector<char*> argv = pointers(args), envp = pointers(environment);
-        running_ =
-            ::posix_spawnp(&child_, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
-        ::posix_spawn_file_actions_destroy(&actions);
+    bool Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+        child_ = testing_support::SpawnProgram(
+            args, environment,
+            {.Out = (dir_ / "stdout").string(), .Err = (dir_ / "stderr").string()});
+        running_ = child_ != 0;
         return running_;
     }
 };
