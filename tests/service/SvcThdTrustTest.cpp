@@ -1,11 +1,7 @@
 // What the scheduler thread does with a task file it cannot trust, with messages its slot
 // refused, and with task texts that try to forge log lines.
-#include "service/SvcThd.h"
-#include "tests/FakeProcesses.h"
-#include "tests/TempDir.h"
-#include "tests/service/FakeChannel.h"
+#include "tests/service/SchedulerThreadFixture.h"
 
-#include <deque>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,72 +11,12 @@ namespace tarvok {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::At;
 using testing_support::DailyJob;
-using testing_support::TFakeChannel;
-using testing_support::TFakeProcesses;
 
-double At(int h, int mi, int s) {
-    return EncodeDate(2026, 12, 8) + EncodeTime(h, mi, s, 0);
-}
-
-class SvcThdTrustTest : public testing_support::TempDirTest {
-protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        fs::permissions(dir_, fs::perms(0755));
-        paths_ = ProgramPathsFor(Path("TarvokSvc"));
-    }
-    void TearDown() override {
-        thread_.reset();
-        TempDirTest::TearDown();
-    }
-
-    void SaveTasks(std::initializer_list<TTaskDef> tasks) {
-        TTaskList list;
-        for (TTaskDef task : tasks) {
-            list.AddTask(task, false);
-        }
-        list.SaveToFile(paths_.TaskPath);
-    }
-
-    void Start(double now) {
-        clock_.Set(now);
-        thread_ = std::make_unique<TTarvokThread>(TTarvokThread::TSetup{
-            paths_, clock_, processes_, std::make_unique<TFakeChannel>(inbox_, sent_, &refused_)});
-    }
-
-    void Pass(double now, std::deque<std::string> messages = {}) {
-        inbox_ = std::move(messages);
-        clock_.Set(now);
-        thread_->Poll();
-    }
-
-    std::vector<std::string> LogMessages() const {
-        std::vector<std::string> messages;
-        for (const std::string& line : SplitLogLines(Read(paths_.LogPath))) {
-            messages.push_back(line.substr(line.find(" : ") + 3));
-        }
-        return messages;
-    }
-
-    std::vector<std::string> Told() const {
-        std::vector<std::string> told;
-        std::copy_if(sent_.begin(), sent_.end(), std::back_inserter(told),
-                     [](const std::string& message) { return message != "LC"; });
-        return told;
-    }
-
-    TProgramPaths paths_;
-    TFixedClock clock_;
-    TFakeProcesses processes_;
-    std::deque<std::string> inbox_;
-    std::vector<std::string> sent_;
-    std::size_t refused_ = 0;
-    std::unique_ptr<TTarvokThread> thread_;
-};
+class SvcThdTrustTest : public testing_support::TSchedulerThreadFixture {};
 
 void Chmod(const std::string& path, mode_t mode) {
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
