@@ -88,6 +88,14 @@ TEST(DescribeSchedule, FrequencyLines) {
              s.OccMonthlyEvery = 1;
          }),
          "The task runs on the last Friday of every 1 month(s)."},
+        {"second Wednesday", with([](TScheDef& s) {
+             s.Frequency = TFrequency::Monthly;
+             s.ByWeekDay = true;
+             s.Occurrence = 1;
+             s.OccWeekDay = 2;
+             s.OccMonthlyEvery = 1;
+         }),
+         "The task runs on the second Wednesday of every 1 month(s)."},
         {"unknown ordinal and day", with([](TScheDef& s) {
              s.Frequency = TFrequency::Monthly;
              s.ByWeekDay = true;
@@ -142,6 +150,12 @@ TEST(DescribeSchedule, TriggerAndDurationLines) {
 
     s.Trigger = TTrigger{5};
     EXPECT_EQ(Describe(s)[1], "");
+
+    // Only the very same day runs for that day only, not the same day of another month or year.
+    s.EndDate = EncodeDate(2001, 4, 5);
+    EXPECT_EQ(Describe(s)[2], "This task starts on 05-Mar-2001 and ends on 05-Apr-2001.");
+    s.EndDate = EncodeDate(2002, 3, 5);
+    EXPECT_EQ(Describe(s)[2], "This task starts on 05-Mar-2001 and ends on 05-Mar-2002.");
 }
 
 TEST(DescribeSchedule, BrokenValuesDescribeSafely) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <vector>
 
 namespace tarvok {
 namespace {
@@ -55,6 +56,11 @@ TEST(IsDue, OnlyTheFirstSecondOfAMinute) {
     ExpectCases(OnceAt(s, 23, 59), {{"23:59", At(2001, 3, 5, 23, 59), true},
                                     {"23:58", At(2001, 3, 5, 23, 58), false},
                                     {"00:00", At(2001, 3, 6, 0, 0), false}});
+    TScheDef nearMidnight = s;
+    nearMidnight.OnceAt = 1 - 0.4 / MsPerDay; // rounds to the next midnight
+    ExpectCases(nearMidnight,
+                {{"once at 0.4 ms before midnight is at 00:00", At(2001, 3, 6, 0, 0), true},
+                 {"not at 23:59", At(2001, 3, 5, 23, 59), false}});
 }
 
 TEST(IsDue, DateRange) {
@@ -132,19 +138,27 @@ TEST(IsDue, MonthlyByDayNumber) {
 }
 
 TEST(IsDue, MonthlyByNthWeekDay) {
-    // January 2001: Mondays on 1, 8, 15, 22 and 29.
     TScheDef s = OnceAt(EveryMinuteFrom(EncodeDate(2001, 1, 1)), 9, 0);
     s.Frequency = TFrequency::Monthly;
     s.ByWeekDay = true;
     s.OccMonthlyEvery = 1;
-    s.OccWeekDay = 0;
-    const int mondays[] = {1, 8, 15, 22, 29};
-    for (std::uint8_t occurrence = 0; occurrence <= OccurrenceLast; ++occurrence) {
-        s.Occurrence = occurrence;
-        for (int day : mondays) {
-            const bool expected = day == mondays[occurrence];
-            EXPECT_EQ(IsDue(s, At(2001, 1, day, 9, 0)), expected)
-                << "occurrence " << int(occurrence) << ", Monday " << day;
+    // January 2001: the week of the month changes between the Sundays and the Mondays.
+    struct TWeekDayRow {
+        std::uint8_t weekDay;
+        std::vector<int> days; // in January 2001
+    };
+    const TWeekDayRow weekDays[] = {{0, {1, 8, 15, 22, 29}}, {6, {7, 14, 21, 28}}};
+    for (const TWeekDayRow& row : weekDays) {
+        s.OccWeekDay = row.weekDay;
+        for (std::uint8_t occurrence = 0; occurrence <= OccurrenceLast; ++occurrence) {
+            s.Occurrence = occurrence;
+            const int dueDay =
+                occurrence == OccurrenceLast ? row.days.back() : row.days[occurrence];
+            for (int day : row.days) {
+                EXPECT_EQ(IsDue(s, At(2001, 1, day, 9, 0)), day == dueDay)
+                    << "occurrence " << int(occurrence) << ", week day " << int(row.weekDay)
+                    << " on the " << day;
+            }
         }
     }
 
@@ -162,6 +176,16 @@ TEST(IsDue, MonthlyByNthWeekDay) {
     ExpectCases(s, {{"Thu 29 Feb 2024", At(2024, 2, 29, 9, 0), true},
                     {"Thu 22 Feb 2024", At(2024, 2, 22, 9, 0), false},
                     {"Thu 23 Feb 2023", At(2023, 2, 23, 9, 0), true}});
+    // Centuries are common years unless divisible by 400.
+    TScheDef century = s;
+    century.StartDate = EncodeDate(1900, 1, 1);
+    century.OccWeekDay = 3; // Thursday
+    ExpectCases(century, {{"Thu 22 Feb 1900, 1900 no leap year", At(1900, 2, 22, 9, 0), true}});
+    century.OccWeekDay = 0; // Monday
+    ExpectCases(century, {{"Mon 22 Feb 2100, 2100 no leap year", At(2100, 2, 22, 9, 0), true}});
+    century.OccWeekDay = 1; // Tuesday
+    ExpectCases(century, {{"Tue 22 Feb 2000, 2000 a leap year", At(2000, 2, 22, 9, 0), false},
+                          {"Tue 29 Feb 2000", At(2000, 2, 29, 9, 0), true}});
 
     // The count is honoured: every 3 months from January.
     s.Occurrence = 0;
@@ -180,6 +204,7 @@ TEST(IsDue, PeriodicTriggerAlignedToTheClock) {
     s.BetweenEnd = EncodeTime(17, 0);
     ExpectCases(s, {{"09:00 odd hour", At(2001, 3, 5, 9, 0), false},
                     {"10:00", At(2001, 3, 5, 10, 0), true},
+                    {"10:30, half past a due hour", At(2001, 3, 5, 10, 30), false},
                     {"11:30", At(2001, 3, 5, 11, 30), false},
                     {"12:00", At(2001, 3, 5, 12, 0), true},
                     {"16:00", At(2001, 3, 5, 16, 0), true},

@@ -275,18 +275,23 @@ TEST_F(SysLogTest, ReloadRetriesAnUnreadableFile) {
     EXPECT_TRUE(log.Lines.empty());
     EXPECT_TRUE(display.Items.empty());
 
-    // The file becomes readable while Reload waits after its second attempt.
-    waits_ = 0;
-    whileWaiting = [&] {
-        if (waits_ == 2) {
-            fs::remove(path_);
-            WriteLog(3);
-        }
-    };
-    log.Reload();
-    EXPECT_EQ(waits_, 2);
-    EXPECT_EQ(log.Lines, (TLines{"line 1", "line 2", "line 3"}));
-    EXPECT_EQ(display.Items, log.Lines);
+    // The file becomes readable while Reload waits after an attempt, the last wait included.
+    for (const int readableAfter : {2, TSysLogger::ReloadAttempts - 1}) {
+        SCOPED_TRACE(readableAfter);
+        fs::remove_all(path_);
+        fs::create_directory(path_);
+        waits_ = 0;
+        whileWaiting = [&] {
+            if (waits_ == readableAfter) {
+                fs::remove(path_);
+                WriteLog(3);
+            }
+        };
+        log.Reload();
+        EXPECT_EQ(waits_, readableAfter);
+        EXPECT_EQ(log.Lines, (TLines{"line 1", "line 2", "line 3"}));
+        EXPECT_EQ(display.Items, log.Lines);
+    }
 }
 
 TEST_F(SysLogTest, LineThatCannotBeWrittenReachesTheFileWithTheNextRewrite) {

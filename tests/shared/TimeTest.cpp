@@ -91,6 +91,8 @@ TEST(Time, DateDiffByUnit) {
         {TDateUnit::Minutes, mar7, mar7 + EncodeTime(1, 30), 90},
         {TDateUnit::Seconds, mar7, mar7 + EncodeTime(0, 1, 1), 61},
         {TDateUnit::Days, feb1, jan31, -1},
+        {TDateUnit::Days, mar7, mar7, 0},
+        {TDateUnit::Seconds, mar7 + EncodeTime(10, 15), mar7 + EncodeTime(10, 15), 0},
         {static_cast<TDateUnit>(7), jan31, feb1, -1},
         {static_cast<TDateUnit>(255), jan31, feb1, -1},
         {TDateUnit::Days, -1e300, mar7, -1},
@@ -154,6 +156,7 @@ TEST(Time, FormatTimeOfDayInLongTimeFormats) {
     EXPECT_EQ(FormatTimeOfDay("%H:%M:%S", morning), "08:30:05");
     EXPECT_EQ(FormatTimeOfDay("%r", evening), "08:07:00 PM");
     EXPECT_EQ(FormatTimeOfDay("%I:%M:%S %p", EncodeTime(0, 15)), "12:15:00 AM");
+    EXPECT_EQ(FormatTimeOfDay("%I:%M:%S %p", EncodeTime(12, 30)), "12:30:00 PM");
     EXPECT_EQ(FormatTimeOfDay("%T", evening), "20:07:00");
     EXPECT_EQ(FormatTimeOfDay("%l.%M %% %Q", morning), " 8.30 % %Q");
     EXPECT_EQ(FormatTimeOfDay("%H%", morning), "08%");
