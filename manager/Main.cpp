@@ -621,7 +621,7 @@ QString TFrmMain::StatusPanel(int panel) const {
 }
 
 QString TFrmMain::MomentText(TDateTime moment) {
-    return Qs(DateTimeText(1, '-', ':', moment, " ", true));
+    return Qs(DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " ", true));
 }
 
 bool TFrmMain::RefuseIfReadOnly() {
