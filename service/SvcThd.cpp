@@ -3,7 +3,6 @@
 #include "platform/Files.h"
 #include "shared/MailSlot.h"
 #include "shared/Protocol.h"
-#include "shared/ScheDef.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,18 +45,20 @@ std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel(const std::string& progra
 TTarvokThread::TTarvokThread(TSetup setup)
     : TPausableThread(PassInterval), paths_(std::move(setup.Paths)), clock_(setup.Clock),
       processes_(setup.Processes), channel_(std::move(setup.Channel)), log_(paths_.LogPath, clock_),
-      runHost_(log_, [this](bool running, std::int32_t taskId, std::uint32_t processId) {
-          SendToClient(FormatMessage(
-              running ? TMessageCode::TaskStarted : TMessageCode::TaskFinished, taskId, processId));
-      }) {
+      runHost_(log_,
+               [this](bool running, std::int32_t taskId, std::uint32_t processId) {
+                   SendToClient(FormatMessage(running ? TMessageCode::TaskStarted
+                                                      : TMessageCode::TaskFinished,
+                                              taskId, processId));
+               }),
+      // The minute the service starts in is never tested.
+      minutes_(clock_.Now()) {
     log_.OnLineAdded = [this] { SendToClient(FormatMessage(TMessageCode::LogChanged)); };
     log_.LimitLines = true;
     log_.MaxLines = LogLineLimit;
     log_.NamedMonth = true;
     channel_->SetArrivalHook([this] { Wake(); });
     log_.Add("Tarvok Service starting!");
-    // The minute the service starts in is never tested.
-    nextDue_ = StartOfNextMinute(clock_.Now());
     ReloadTasks(0, TReloadMode::Rebuild);
 }
 
@@ -105,7 +106,7 @@ TPassClock::duration TTarvokThread::QuietSpan() const {
         return TPassClock::duration::zero(); // only a look tells whether the run has ended
     }
     const TDateTime now = clock_.Now();
-    TDateTime until = nextDue_;
+    TDateTime until = minutes_.NextDue();
     if (refused_ > 0) {
         until =
             std::min(until, RefusalNotedLately(now) ? refusalNoted_ + RefusalNoteInterval : now);
@@ -136,24 +137,7 @@ void TTarvokThread::NoteRefusedMessages() {
 void TTarvokThread::Tick() {
     const TDateTime now = clock_.Now();
     SweepFinished(table_, runHost_, processes_);
-    if (now < nextDue_) {
-        return;
-    }
-    StartDueTasks(now);
-    nextDue_ = StartOfNextMinute(now);
-}
-
-void TTarvokThread::StartDueTasks(TDateTime now) {
-    if (table_.Empty()) {
-        log_.Add("No task to run.");
-        return;
-    }
-    for (std::size_t i = 0; i < tasks_.Count(); ++i) {
-        const TTaskDef task = tasks_.GetTask(i);
-        if (task.Enabled && IsDue(task.Schedule, now)) {
-            RunTask(task);
-        }
-    }
+    minutes_.Pass(now, tasks_, table_, log_, [this](const TTaskDef& task) { RunTask(task); });
 }
 
 void TTarvokThread::RunTask(const TTaskDef& task) {

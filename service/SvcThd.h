@@ -23,6 +23,7 @@
 #include "service/PausableThread.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
+#include "shared/MinuteRule.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
@@ -88,7 +89,7 @@ public:
 
     const TTaskList& Tasks() const { return tasks_; }
     const TProcessTable& ProcessTable() const { return table_; }
-    TDateTime NextDue() const { return nextDue_; }
+    TDateTime NextDue() const { return minutes_.NextDue(); }
 
 protected:
     void Execute() override;
@@ -97,7 +98,6 @@ protected:
 
 private:
     void SendToClient(const std::string& message);
-    void StartDueTasks(TDateTime now);
     void ConnectClient();
     void DeleteTask(std::int32_t taskId);
     void TruncateLog();
@@ -116,7 +116,7 @@ private:
     std::unique_ptr<TSchedulerChannel> channel_;
     TSysLogger log_;
     TLoggingRunHost runHost_;
-    TDateTime nextDue_ = 0;
+    TMinuteRule minutes_;
     // The last load found the task file untrusted: no task runs and the file is not rewritten.
     bool taskFileRefused_ = false;
     // Refused messages not yet noted in the log, and when the last note was written.

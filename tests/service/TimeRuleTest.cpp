@@ -1,8 +1,12 @@
-// Which minutes the scheduler thread tests when its wall clock jumps, forward or back, by hand or
-// at a daylight-saving change. The thread runs a pass every half second of steady time, or rests
-// between the passes it needs as the service lets it; the clock it reads is moved once.
+// Which minutes the schedulers test when their wall clock jumps, forward or back, by hand or at a
+// daylight-saving change: the service's scheduler thread and the manager scheduling by itself
+// follow one rule and must start the same minutes. The thread runs a pass every half second of
+// steady time, or rests between the passes it needs as the service lets it; the manager ticks on
+// the wall clock's whole seconds. The clock they read is moved once.
+#include "manager/Scheduler.h"
 #include "service/SvcThd.h"
 #include "tests/TempDir.h"
+#include "tests/manager/FakeSchedulerWindow.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -105,7 +109,7 @@ struct TPacing {
 class TimeRuleTest : public testing_support::TempDirTest {
 protected:
     // When a service started at the row's Start starts the task through the row's passes.
-    std::string Run(const TJump& row, TPacing pacing = {}) {
+    std::string RunService(const TJump& row, TPacing pacing = {}) {
         const TProgramPaths paths = ProgramPathsFor(Path("TarvokSvc"));
         TTaskList tasks;
         TTaskDef task = EveryMinute();
@@ -143,17 +147,53 @@ protected:
         return processes.Starts;
     }
 
+    // When a manager started at the row's Start, scheduling by itself, starts the task. Its
+    // timer is set for the next whole second of each tick's reading and fires `lateMs` after it;
+    // not retimed, it repeats every second from its last firing instead.
+    std::string RunManager(const TJump& row, std::int64_t lateMs, bool retimed = true) {
+        TTaskList tasks;
+        TTaskDef task = EveryMinute();
+        tasks.AddTask(task, false);
+        TProcessTable table;
+        table.Rebuild(tasks);
+        TFixedClock clock(Reading(row.Day, row.Start));
+        TStartRecorder processes(clock);
+        TSysLogger log(Path("tarvok.log"), clock);
+        testing_support::TFakeSchedulerWindow window;
+        TScheduler manager(
+            TScheduler::TSetup{clock, processes, tasks, table, log, window,
+                               std::make_unique<testing_support::TFakeClientChannel>()});
+        const auto nextTickIn = [&] {
+            return (retimed ? MsToNextGridPoint(clock.Now(), Second) : Second) + lateMs;
+        };
+        for (std::int64_t steady = row.Start + nextTickIn();;) {
+            const std::int64_t reading = steady >= row.JumpAt ? steady + row.JumpBy : steady;
+            if (reading > row.Until) {
+                break;
+            }
+            clock.Set(Reading(row.Day, reading));
+            manager.OnTimer();
+            steady += nextTickIn();
+        }
+        return processes.Starts;
+    }
+
     static std::int64_t Remainder(std::int64_t value, std::int64_t divisor) {
         return (value % divisor + divisor) % divisor;
     }
 
-    // Every pacing must start the same minutes as a pass every half second.
+    // Every pacing of either scheduler must start the same minutes as the service passing every
+    // half second.
     void ExpectStarts(const TJump& row) {
         SCOPED_TRACE(row.Name);
-        EXPECT_EQ(Run(row), row.Started) << "every half second";
+        EXPECT_EQ(RunService(row), row.Started) << "every half second";
         for (const std::int64_t noticedAfter : {0, 1, 250, 499}) {
-            EXPECT_EQ(Run(row, {true, noticedAfter}), row.Started)
+            EXPECT_EQ(RunService(row, {true, noticedAfter}), row.Started)
                 << "resting, the set noticed after " << noticedAfter << " ms";
+        }
+        for (const std::int64_t late : {0, 1, 250, 499}) {
+            EXPECT_EQ(RunManager(row, late), row.Started)
+                << "the manager, its timer " << late << " ms late";
         }
     }
 };
@@ -212,6 +252,18 @@ TEST_F(TimeRuleTest, JumpsBackRunEveryMinuteOnceAndNoneAgain) {
     for (const TJump& row : rows) {
         ExpectStarts(row);
     }
+}
+
+// A timer that repeats every second drifts against the wall clock: firing a millisecond late
+// each time, its tick at 10:16:59.999 is followed by one at 10:17:01.000, and 10:17 is lost.
+// The manager sets each tick anew from the clock's reading.
+TEST_F(TimeRuleTest, TheManagersTickLosesNoMinuteToATimerThatDrifts) {
+    const TJump row{
+        "no jump", EncodeDate(2026, 12, 8), Ms(10, 16, 58, 998), 2 * Day, 0, Ms(10, 20, 0, 500),
+        ""};
+    EXPECT_EQ(RunManager(row, 1), "08 10:17:00, 08 10:18:00, 08 10:19:00, 08 10:20:00");
+    EXPECT_EQ(RunManager(row, 1, false), "08 10:18:00, 08 10:19:00, 08 10:20:00")
+        << "the timer of this test does not drift as a repeating one does";
 }
 
 } // namespace

@@ -1,0 +1,46 @@
+// The main window's two timers, made exact: the scheduler's OnTimer at each whole second of the
+// wall clock, and its DrainMessages as soon as the manager's slot has something.
+//
+// A timer that simply fires every 1000 ms drifts against the wall clock: a tick at 59.9995 s
+// and the next at 61.0005 s miss a minute's first second, and that minute's tasks never start.
+// Each tick here is timed anew from the clock's reading, and the next one is set before the
+// scheduler works, so a slow second is followed at once by the one it ran into. The slot is not
+// polled: its reader thread's arrival hook hands a drain to the window thread, one at a time,
+// so an idle manager wakes only for the clock.
+//
+//   TSchedulerTimers timers(scheduler, clock, window);
+//   timers.Start();                       // the end of start-up
+#pragma once
+
+#include "manager/Scheduler.h"
+#include "shared/Clock.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+namespace tarvok {
+
+class TSchedulerTimers final : public QObject {
+public:
+    // Nothing runs before Start. The scheduler and the clock must outlive the timers.
+    TSchedulerTimers(TScheduler& scheduler, const TClock& clock, QObject* parent = nullptr);
+    // Stops the slot's hook; a hook call already under way finds the timers gone and does
+    // nothing.
+    ~TSchedulerTimers() override;
+
+    // The first tick at the next whole second; messages already waiting are drained at once.
+    void Start();
+
+private:
+    struct TRelay;
+    void Tick();
+    void Drain();
+
+    TScheduler& scheduler_;
+    const TClock& clock_;
+    QTimer timer_;
+    std::shared_ptr<TRelay> relay_;
+};
+
+} // namespace tarvok

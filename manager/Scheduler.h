@@ -1,0 +1,166 @@
+// The manager's scheduling and its following of the service: the work of the main window's
+// timers, without the window.
+//
+// Two ways of working, told by ServiceMode:
+//   - own scheduling: every second the manager reports its blocking runs that have ended, and at
+//     each minute it starts the due tasks by the rule the service follows (shared/MinuteRule.h);
+//     status panel 1 shows "Next run: %s";
+//   - service mode: the service schedules, starts and logs; the manager is its command window.
+//     It hands "&Run" to the service ("TR"), marks running blocking tasks from the service's
+//     reports and rereads the log when the service wrote to it; panel 1 shows "COMMAND WINDOW".
+// "SS" hands the manager's running blocking tasks to the service and switches to service mode;
+// "SD" takes scheduling back from the next whole minute on. A service that falls silent for
+// ServiceSilence is taken for ended when its slot is gone; while its slot is still there it is
+// shown as not answering, and nothing is started twice.
+//
+// Everything runs on the window thread: OnTimer at each whole second of the wall clock,
+// DrainMessages whenever the manager's slot has something (manager/SchedTimers.h drives both).
+// Neither opens a box, and neither runs inside the other.
+//
+//   TScheduler scheduler({clock, SystemProcesses(), tasks, table, logger, window,
+//                         MailSlotClientChannel(clientSlot), serviceFound});
+//   scheduler.RunTask(selectedTask, true);    // "&Run"
+#pragma once
+
+#include "shared/Clock.h"
+#include "shared/MinuteRule.h"
+#include "shared/Protocol.h"
+#include "shared/SysLog.h"
+#include "shared/TaskDef.h"
+#include "shared/TaskRun.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarvok {
+
+class TMailSlot;
+
+// The manager's link to the service: its own receiving slot "TarvokClient" and the service's.
+class TClientChannel {
+public:
+    virtual ~TClientChannel() = default;
+    // The next waiting message, or an empty text.
+    virtual std::string ReadMessage() = 0;
+    virtual void SendToService(const std::string& message) = 0;
+    // True while a live service holds its slot.
+    virtual bool ServiceSlotExists() = 0;
+    // Called, from any thread, whenever messages arrive; an empty hook stops the calls.
+    virtual void SetArrivalHook(std::function<void()> hook) = 0;
+};
+
+// The real channel, over the manager's slot (which must outlive it).
+std::unique_ptr<TClientChannel> MailSlotClientChannel(TMailSlot& clientSlot);
+
+enum class TServiceLight { Red, Green, Yellow };
+
+// What the scheduling needs of the main window.
+class TSchedulerWindow {
+public:
+    virtual ~TSchedulerWindow() = default;
+    // Status panel 0 (the current time) or 1 (next run, or "COMMAND WINDOW").
+    virtual void SetStatusText(int panel, const std::string& text) = 0;
+    // The light glSvcStatus and the notification-area icon, image trayImage of ImgList. A
+    // non-empty tipNote is shown with the icon's tip; an empty one restores the usual tip.
+    virtual void ShowServiceState(TServiceLight light, int trayImage,
+                                  const std::string& tipNote) = 0;
+    // The image of the task's node in the tree; nothing when the task has no node.
+    virtual void SetTaskImage(std::int32_t taskId, int image) = 0;
+    // UpdateTaskTree in mode remove: the task's node goes, if there is one, and the selection
+    // is taken anew in any case.
+    virtual void RemoveTaskNode(const TTaskDef& task) = 0;
+    // A confirmation box with Yes and No; true on Yes.
+    virtual bool Ask(const std::string& text) = 0;
+    virtual void ShowError(const std::string& text) = 0;
+};
+
+// Tree images of a task's node.
+inline constexpr int TaskImage = 1;
+inline constexpr int RunningTaskImage = 3;
+
+// How long the service may go without "SR" or "SP" before the manager looks whether it ended.
+// It sends one of them every half second.
+inline constexpr std::chrono::seconds ServiceSilence{3};
+
+class TScheduler {
+public:
+    using TSteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+
+    struct TSetup {
+        const TClock& Clock;
+        TProcessControl& Processes;
+        TTaskList& Tasks;
+        TProcessTable& ProcessTable;
+        TSysLogger& Logger;
+        TSchedulerWindow& Window;
+        std::unique_ptr<TClientChannel> Channel;
+        // The service's slot was found at start-up.
+        bool ServiceMode = false;
+        // Measures the service's silence; a clock that can be set would hide or invent it.
+        TSteadyNow SteadyNow = [] { return std::chrono::steady_clock::now(); };
+    };
+
+    // Shows the state it starts in (light, icon, both panels) and waits for the next whole
+    // minute.
+    explicit TScheduler(TSetup setup);
+    TScheduler(const TScheduler&) = delete;
+    TScheduler& operator=(const TScheduler&) = delete;
+
+    // Once a second: the clock panel; in own scheduling the sweep of blocking runs and, once the
+    // clock has reached NextRun, the minute test; in service mode the watch on the service.
+    void OnTimer();
+    // Handles every waiting message in arrival order; when "LC" was among them, rereads the log
+    // once after all the others. Reads at most SlotQueueLimit messages: true when it stopped
+    // there, and more may wait.
+    bool DrainMessages();
+    // Runs a task now. interactive: the user's "&Run", with its question and error boxes;
+    // otherwise the minute tick's run, which only logs. In service mode the task goes to the
+    // service ("TR") once its checks pass.
+    void RunTask(const TTaskDef& task, bool interactive);
+    // Records whether the task's blocking process runs and marks its node; nothing when the
+    // process table has no entry for the task.
+    void SetBlockingState(std::int32_t taskId, std::uint32_t processId, bool running);
+
+    bool ServiceMode() const { return serviceMode_; }
+    TDateTime NextRun() const { return minutes_.NextDue(); }
+    TClientChannel& Channel() { return *channel_; }
+
+private:
+    enum class TServiceState { Stopped, Running, Paused, Silent };
+    class TRunHost;
+
+    void Tick();
+    bool Drain();
+    void RunDeferred();
+    void HandleServiceMessage(const TMessage& message);
+    void ShowServiceState(TServiceState state);
+    void HandOverToService();
+    void TakeOver();
+    void HeardFromService(TServiceState state);
+    void WatchService();
+    void ForgetTask(std::int32_t taskId);
+    void ShowNextRun();
+
+    const TClock& clock_;
+    TProcessControl& processes_;
+    TTaskList& tasks_;
+    TProcessTable& table_;
+    TSysLogger& log_;
+    TSchedulerWindow& window_;
+    std::unique_ptr<TClientChannel> channel_;
+    TSteadyNow steadyNow_;
+    TMinuteRule minutes_;
+    bool serviceMode_ = false;
+    TServiceState shown_ = TServiceState::Stopped;
+    std::chrono::steady_clock::time_point heardFromService_;
+    // Set while a tick or a drain runs; a call that comes meanwhile is noted and run after it.
+    bool busy_ = false;
+    bool tickDue_ = false;
+    bool drainDue_ = false;
+    bool logChanged_ = false;
+};
+
+} // namespace tarvok
