@@ -46,10 +46,7 @@ constexpr int DesignTreeHeight = 241;
 constexpr int DesignListHeight = 108;
 constexpr int DesignPanelWidth = 220;
 
-// Timers of the scheduling and the service following, and how often a desktop without a
-// notification area is asked again whether it has one now.
-constexpr int TimerMs = 1000;
-constexpr int MailTimerMs = 100;
+// How often a desktop without a notification area is asked again whether it has one now.
 constexpr int TrayWatchMs = 5000;
 
 constexpr const char* RootText = "SCHEDULED TASKS";
@@ -91,6 +88,56 @@ QIcon ImageOf(const std::array<const char*, 4>& names, int index) {
     }
     return NamedImage(QString::fromLatin1(names[static_cast<std::size_t>(index)]));
 }
+
+TActiveLight LightOf(TServiceLight light) {
+    switch (light) {
+    case TServiceLight::Green:
+        return TActiveLight::alGreen;
+    case TServiceLight::Yellow:
+        return TActiveLight::alYellow;
+    case TServiceLight::Red:
+        break;
+    }
+    return TActiveLight::alRed;
+}
+
+// What the scheduling shows and asks through the window. On a platform without the service
+// the light stays hidden and the icon the plain clock.
+class TMainSchedulerWindow final : public TSchedulerWindow {
+public:
+    TMainSchedulerWindow(TFrmMain& window, bool followsService)
+        : window_(window), followsService_(followsService), tip_(window.TrayIcon->Tip()) {}
+
+    void SetStatusText(int panel, const std::string& text) override {
+        window_.SetStatusPanel(panel, Qs(text));
+    }
+    void ShowServiceState(TServiceLight light, int trayImage, const std::string& tipNote) override {
+        if (!followsService_) {
+            return;
+        }
+        window_.SetStatusLight(LightOf(light));
+        window_.SetStateIcon(trayImage);
+        window_.TrayIcon->SetTip(tipNote.empty() ? tip_
+                                                 : tip_ + QStringLiteral(" - ") + Qs(tipNote));
+    }
+    void SetTaskImage(std::int32_t taskId, int image) override {
+        TTaskDef task;
+        task.Id = taskId;
+        window_.SetNodeImage(window_.FindTaskNode(task), image);
+    }
+    void RemoveTaskNode(const TTaskDef& task) override {
+        window_.UpdateTaskTree(task, TTreeMode::Remove);
+    }
+    bool Ask(const std::string& text) override { return window_.Prompts().Ask(&window_, Qs(text)); }
+    void ShowError(const std::string& text) override {
+        window_.Prompts().Show(&window_, TBoxKind::Error, Qs(text));
+    }
+
+private:
+    TFrmMain& window_;
+    const bool followsService_;
+    const QString tip_;
+};
 
 } // namespace
 
@@ -142,6 +189,10 @@ TFrmMain::TFrmMain(TMainSetup setup, QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    // The timers go first: the slot's thread must stop calling into the scheduler.
+    delete Timers;
+    Timers = nullptr;
+    Scheduler.reset();
     Logger->Display = nullptr;
     if (InstanceOk) {
         Logger->Add("System stopped.");
@@ -205,10 +256,6 @@ void TFrmMain::BuildControls() {
         statusBar()->addWidget(panel);
     }
 
-    Timer = new QTimer(this);
-    Timer->setInterval(TimerMs);
-    MailTimer = new QTimer(this);
-    MailTimer->setInterval(MailTimerMs);
     trayWatch_ = new QTimer(this);
     trayWatch_->setInterval(TrayWatchMs);
     connect(trayWatch_, &QTimer::timeout, this, &TFrmMain::WatchTray);
@@ -274,6 +321,9 @@ void TFrmMain::BuildMenus() {
         connect(about, &QAction::triggered, this, &TFrmMain::ShowAboutBox);
     }
     connect(pmTrayOpen, &QAction::triggered, this, &TFrmMain::pmTrayOpenClick);
+    for (QAction* run : {MITaskRun, pmiRun}) {
+        connect(run, &QAction::triggered, this, &TFrmMain::MITaskRunClick);
+    }
 }
 
 void TFrmMain::FormCreate() {
@@ -310,13 +360,14 @@ void TFrmMain::FormCreate() {
     auto* root = new QTreeWidgetItem(TT, {QLatin1String(RootText)});
     SetNodeImage(root, TreeRootImage);
 
-    const TDateTime now = setup_.Clock.Now();
-    SetStatusPanel(0, QStringLiteral("Current time: ") + MomentText(now));
-    NextRun = StartOfNextMinute(now);
-    SetStatusPanel(1, ServiceMode ? QStringLiteral("COMMAND WINDOW")
-                                  : QStringLiteral("Next run: ") + MomentText(NextRun));
-
     CreateLogger();
+    // Shows the clock, the next run or "COMMAND WINDOW", the light and the icon.
+    schedulerWindow_ =
+        std::make_unique<TMainSchedulerWindow>(*this, setup_.PlatformKind == PlatformNt);
+    Scheduler = std::make_unique<TScheduler>(
+        TScheduler::TSetup{setup_.Clock, setup_.Processes, Tasks, ProcessTable, *Logger,
+                           *schedulerWindow_, setup_.Channel, ServiceMode});
+    Timers = new TSchedulerTimers(*Scheduler, setup_.Clock, this);
     if (ReadOnly()) {
         WarnReadOnly();
     }
@@ -326,10 +377,7 @@ void TFrmMain::FormCreate() {
     }
     LoadTasks();
 
-    Timer->start();
-    if (setup_.PlatformKind == PlatformNt) {
-        MailTimer->start();
-    }
+    Timers->Start(setup_.PlatformKind == PlatformNt);
     trayWatch_->start();
 }
 
@@ -364,11 +412,7 @@ void TFrmMain::ApplyStartBranch(TStartBranch branch) {
         return;
     }
     InstanceOk = true;
-    if (branch == TStartBranch::CommandWindow) {
-        SetStatusLight(TActiveLight::alGreen);
-        SetStateIcon(TrayGreenImage);
-        ServiceMode = true;
-    }
+    ServiceMode = branch == TStartBranch::CommandWindow;
 }
 
 void TFrmMain::CreateLogger() {
@@ -784,6 +828,15 @@ void TFrmMain::MILogTruncateClick() {
         return;
     }
     Logger->Add("System log truncated.");
+}
+
+void TFrmMain::MITaskRunClick() {
+    // A run is a command like any other: in service mode it is a request to the service, and
+    // in own scheduling its lines belong in a log the user may not write.
+    if (SelectedNode == nullptr || RefuseIfReadOnly()) {
+        return;
+    }
+    Scheduler->RunTask(SelectedTask, true);
 }
 
 void TFrmMain::Contents1Click() {

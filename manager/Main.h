@@ -9,13 +9,12 @@
 //                    .Paths = ProgramPathsFor(dir + "tarvok"), .Arguments = {"-d"}, ...});
 //   if (window.InstanceOk) window.Start();
 //
+// The scheduling and the following of the service are the Scheduler's (manager/Scheduler.h):
+// Timers tick it at every whole second and hand it the slot's messages; it switches ServiceMode,
+// shows the light, the icon, the status panels and the running tasks' images through the
+// window, and "&Run" (MITaskRun, pmiRun) runs SelectedTask through it.
+//
 // Where the other parts of the manager plug in (they connect to these members):
-//  - Scheduling and service following: Timer (1000 ms) and MailTimer (100 ms) are made and
-//    started at the end of start-up but connected to nothing here; OnTimer, MailTimerTimer,
-//    HandleServiceMessage, SetBlockingState and RunTask ("&Run": MITaskRun and pmiRun, for
-//    SelectedTask) are theirs. They use SetStatusLight, SetStateIcon, SetStatusPanel,
-//    MomentText, NextRun, ServiceMode, Logger, ProcessTable, FindTaskNode, SetNodeImage,
-//    Channel() and SendToService().
 //  - Task commands: MITaskNew/pmiInsert (NewTask), MITaskEdit/pmiEdit (EditTask),
 //    MITaskDelete/pmiDelete (DeleteSelectedTask) and MITaskProperties/pmiProperties
 //    (ShowTaskProperties) are left unconnected for them; they begin with RefuseTaskChange()
@@ -23,6 +22,8 @@
 #pragma once
 
 #include "manager/Graflite.h"
+#include "manager/SchedTimers.h"
+#include "manager/Scheduler.h"
 #include "manager/VersInfo.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
@@ -71,6 +72,8 @@ struct TMainSetup {
     const TClock& Clock;
     TPrompts& Prompts;
     TManagerChannel& Channel;
+    // Starts and follows the tasks the manager runs itself.
+    TProcessControl& Processes = SystemProcesses();
     TProgramPaths Paths;
     // The program file whose version the window shows.
     std::string ProgramFile;
@@ -132,6 +135,8 @@ public:
     void ShowLogViewer();
     void ShowAboutBox();
     void MILogTruncateClick();
+    // "&Run": the selected task, with the questions and checks of an interactive run.
+    void MITaskRunClick();
     void Contents1Click();
     // The desktop session ends or the program was asked to stop: end now, without questions.
     void EndSession();
@@ -188,7 +193,6 @@ public:
     QTreeWidgetItem* SelectedNode = nullptr;
     TTaskDef SelectedTask;
     std::int32_t SelectedIndex = -1;
-    TDateTime NextRun = 0;
     QIcon StateIcon;
 
     // Controls.
@@ -199,8 +203,9 @@ public:
     TGraphicLight* glSvcStatus;
     std::array<QLabel*, 2> sbStatus;
     TSysTrayIcon* TrayIcon;
-    QTimer* Timer;
-    QTimer* MailTimer;
+    // Made at the end of a start-up that goes on; none for an instance that ends at once.
+    std::unique_ptr<TScheduler> Scheduler;
+    TSchedulerTimers* Timers = nullptr;
     QMenu* pmTask;
     QMenu* pmTray;
 
@@ -260,6 +265,7 @@ private:
 
     TMainSetup setup_;
     std::unique_ptr<TLogDisplay> messagesDisplay_;
+    std::unique_ptr<TSchedulerWindow> schedulerWindow_;
     std::string longTimeFormat_;
     int stateIconIndex_ = -1;
     std::string unreadableReason_;

@@ -44,10 +44,13 @@ TSchedulerTimers::~TSchedulerTimers() {
     relay_->Timers = nullptr;
 }
 
-void TSchedulerTimers::Start() {
+void TSchedulerTimers::Start(bool readMessages) {
     timer_.start(static_cast<int>(MsToNextGridPoint(clock_.Now(), TickGridMs)));
-    scheduler_.Channel().SetArrivalHook([relay = relay_] { relay->Post(); });
-    relay_->Post();
+    readsMessages_ = readMessages;
+    if (readMessages) {
+        scheduler_.Channel().SetArrivalHook([relay = relay_] { relay->Post(); });
+        relay_->Post();
+    }
 }
 
 void TSchedulerTimers::Tick() {

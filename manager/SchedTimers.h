@@ -9,7 +9,7 @@
 // so an idle manager wakes only for the clock.
 //
 //   TSchedulerTimers timers(scheduler, clock, window);
-//   timers.Start();                       // the end of start-up
+//   timers.Start(true);                   // the end of start-up
 #pragma once
 
 #include "manager/Scheduler.h"
@@ -29,8 +29,11 @@ public:
     // nothing.
     ~TSchedulerTimers() override;
 
-    // The first tick at the next whole second; messages already waiting are drained at once.
-    void Start();
+    // The first tick at the next whole second. With readMessages the slot is read from now on,
+    // what already waits at once; without (a platform without the service), never.
+    void Start(bool readMessages);
+    bool Ticking() const { return timer_.isActive(); }
+    bool ReadsMessages() const { return readsMessages_; }
 
 private:
     struct TRelay;
@@ -41,6 +44,7 @@ private:
     const TClock& clock_;
     QTimer timer_;
     std::shared_ptr<TRelay> relay_;
+    bool readsMessages_ = false;
 };
 
 } // namespace tarvok

@@ -1,6 +1,7 @@
 #include "manager/Scheduler.h"
 
 #include "shared/MailSlot.h"
+#include "shared/Protocol.h"
 
 #include <array>
 #include <utility>
@@ -13,32 +14,12 @@ constexpr const char* CommandWindowText = "COMMAND WINDOW";
 constexpr int TimePanel = 0;
 constexpr int RunPanel = 1;
 
-class TMailSlotClientChannel final : public TClientChannel {
-public:
-    explicit TMailSlotClientChannel(TMailSlot& slot) : slot_(slot) {}
-    std::string ReadMessage() override { return slot_.ReadMessage(); }
-    void SendToService(const std::string& message) override {
-        SendSlotMessage(ServiceSlotName, message);
-    }
-    bool ServiceSlotExists() override { return SlotExists(ServiceSlotName); }
-    void SetArrivalHook(std::function<void()> hook) override {
-        slot_.SetArrivalHook(std::move(hook));
-    }
-
-private:
-    TMailSlot& slot_;
-};
-
 // "06-Dec-2026 19:16:20"
 std::string StatusTime(TDateTime moment) {
-    return DateTimeText(1, '-', ':', moment, " ", true);
+    return DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, " ", true);
 }
 
 } // namespace
-
-std::unique_ptr<TClientChannel> MailSlotClientChannel(TMailSlot& clientSlot) {
-    return std::make_unique<TMailSlotClientChannel>(clientSlot);
-}
 
 // The manager's side of a run: log lines (written only while the manager schedules), the tree
 // instead of "TS"/"TF", boxes for the user's "&Run", and the hand-over in service mode.
@@ -66,7 +47,7 @@ public:
         if (!scheduler_.serviceMode_) {
             return false;
         }
-        scheduler_.channel_->SendToService(FormatMessage(TMessageCode::RunTask, task.Id));
+        scheduler_.channel_.Send(FormatMessage(TMessageCode::RunTask, task.Id));
         return true;
     }
 
@@ -90,8 +71,8 @@ private:
 TScheduler::TScheduler(TSetup setup)
     : clock_(setup.Clock), processes_(setup.Processes), tasks_(setup.Tasks),
       table_(setup.ProcessTable), log_(setup.Logger), window_(setup.Window),
-      channel_(std::move(setup.Channel)), steadyNow_(std::move(setup.SteadyNow)),
-      minutes_(clock_.Now()), serviceMode_(setup.ServiceMode), heardFromService_(steadyNow_()) {
+      channel_(setup.Channel), steadyNow_(std::move(setup.SteadyNow)), minutes_(clock_.Now()),
+      serviceMode_(setup.ServiceMode), heardFromService_(steadyNow_()) {
     log_.Suppressed = serviceMode_;
     ShowServiceState(serviceMode_ ? TServiceState::Running : TServiceState::Stopped);
     window_.SetStatusText(TimePanel, "Current time: " + StatusTime(clock_.Now()));
@@ -159,8 +140,7 @@ void TScheduler::Tick() {
 
 bool TScheduler::Drain() {
     std::size_t read = 0;
-    for (std::string text = channel_->ReadMessage(); !text.empty();
-         text = channel_->ReadMessage()) {
+    for (std::string text = channel_.ReadMessage(); !text.empty(); text = channel_.ReadMessage()) {
         HandleServiceMessage(ParseMessage(text));
         if (++read == SlotQueueLimit) {
             break;
@@ -248,8 +228,7 @@ void TScheduler::HandOverToService() {
     // Handed over before the manager stops following them, so no run is lost or started twice.
     for (const TTaskRunEntry& entry : table_.Entries()) {
         if (entry.ProcessId != 0) {
-            channel_->SendToService(
-                FormatMessage(TMessageCode::TaskStarted, entry.TaskId, entry.ProcessId));
+            channel_.Send(FormatMessage(TMessageCode::TaskStarted, entry.TaskId, entry.ProcessId));
         }
     }
     heardFromService_ = steadyNow_();
@@ -280,7 +259,7 @@ void TScheduler::WatchService() {
     if (steadyNow_() - heardFromService_ < ServiceSilence) {
         return;
     }
-    if (!channel_->ServiceSlotExists()) {
+    if (!channel_.SlotExists(ServiceSlotName)) {
         TakeOver();
         log_.Add("The scheduler service ended without notice; the manager schedules by itself.");
     } else if (shown_ != TServiceState::Silent) {

@@ -17,11 +17,12 @@
 // DrainMessages whenever the manager's slot has something (manager/SchedTimers.h drives both).
 // Neither opens a box, and neither runs inside the other.
 //
-//   TScheduler scheduler({clock, SystemProcesses(), tasks, table, logger, window,
-//                         MailSlotClientChannel(clientSlot), serviceFound});
+//   TScheduler scheduler({clock, SystemProcesses(), tasks, table, logger, window, channel,
+//                         serviceMode});
 //   scheduler.RunTask(selectedTask, true);    // "&Run"
 #pragma once
 
+#include "manager/Channel.h"
 #include "shared/Clock.h"
 #include "shared/MinuteRule.h"
 #include "shared/Protocol.h"
@@ -36,24 +37,6 @@
 #include <string>
 
 namespace tarvok {
-
-class TMailSlot;
-
-// The manager's link to the service: its own receiving slot "TarvokClient" and the service's.
-class TClientChannel {
-public:
-    virtual ~TClientChannel() = default;
-    // The next waiting message, or an empty text.
-    virtual std::string ReadMessage() = 0;
-    virtual void SendToService(const std::string& message) = 0;
-    // True while a live service holds its slot.
-    virtual bool ServiceSlotExists() = 0;
-    // Called, from any thread, whenever messages arrive; an empty hook stops the calls.
-    virtual void SetArrivalHook(std::function<void()> hook) = 0;
-};
-
-// The real channel, over the manager's slot (which must outlive it).
-std::unique_ptr<TClientChannel> MailSlotClientChannel(TMailSlot& clientSlot);
 
 enum class TServiceLight { Red, Green, Yellow };
 
@@ -96,9 +79,10 @@ public:
         TProcessTable& ProcessTable;
         TSysLogger& Logger;
         TSchedulerWindow& Window;
-        std::unique_ptr<TClientChannel> Channel;
-        // The service's slot was found at start-up.
-        bool ServiceMode = false;
+        TManagerChannel& Channel;
+        // The flag the window's commands obey too. Its value at construction is the start-up's
+        // finding: true when the service's slot was there.
+        bool& ServiceMode;
         // Measures the service's silence; a clock that can be set would hide or invent it.
         TSteadyNow SteadyNow = [] { return std::chrono::steady_clock::now(); };
     };
@@ -126,7 +110,7 @@ public:
 
     bool ServiceMode() const { return serviceMode_; }
     TDateTime NextRun() const { return minutes_.NextDue(); }
-    TClientChannel& Channel() { return *channel_; }
+    TManagerChannel& Channel() { return channel_; }
 
 private:
     enum class TServiceState { Stopped, Running, Paused, Silent };
@@ -150,10 +134,10 @@ private:
     TProcessTable& table_;
     TSysLogger& log_;
     TSchedulerWindow& window_;
-    std::unique_ptr<TClientChannel> channel_;
+    TManagerChannel& channel_;
     TSteadyNow steadyNow_;
     TMinuteRule minutes_;
-    bool serviceMode_ = false;
+    bool& serviceMode_;
     TServiceState shown_ = TServiceState::Stopped;
     std::chrono::steady_clock::time_point heardFromService_;
     // Set while a tick or a drain runs; a call that comes meanwhile is noted and run after it.

@@ -78,8 +78,7 @@ void TTarvokThread::Execute() {
 }
 
 TPassClock::duration UntilNextHalfSecond(TDateTime now) {
-    const std::int64_t msIntoHalfSecond = TimeOfDayMs(now).value_or(0) % 500;
-    return std::chrono::milliseconds(500 - msIntoHalfSecond);
+    return std::chrono::milliseconds(MsToNextGridPoint(now, 500));
 }
 
 // Passes fall on the wall clock's whole and half seconds, so the first pass of a minute comes

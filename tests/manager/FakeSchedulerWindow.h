@@ -1,6 +1,5 @@
-// The main window and the manager's slot as the scheduling tests see them: every call the
-// scheduler makes on the window, in order, with the state it leaves; and a slot whose inbox the
-// test fills.
+// The main window as the scheduling tests see it: every call the scheduler makes on it, in
+// order, with the state it leaves.
 #pragma once
 
 #include "manager/Scheduler.h"
@@ -8,7 +7,6 @@
 #include <deque>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tarvok::testing_support {
@@ -62,26 +60,6 @@ public:
         Events.push_back("log reloaded");
     }
     void SelectLastThenNone() override {}
-};
-
-class TFakeClientChannel final : public TClientChannel {
-public:
-    std::deque<std::string> Inbox;
-    std::vector<std::string> Sent;
-    bool ServiceSlot = true;
-    std::function<void()> Arrived;
-
-    std::string ReadMessage() override {
-        if (Inbox.empty()) {
-            return {};
-        }
-        std::string message = std::move(Inbox.front());
-        Inbox.pop_front();
-        return message;
-    }
-    void SendToService(const std::string& message) override { Sent.push_back(message); }
-    bool ServiceSlotExists() override { return ServiceSlot; }
-    void SetArrivalHook(std::function<void()> hook) override { Arrived = std::move(hook); }
 };
 
 } // namespace tarvok::testing_support

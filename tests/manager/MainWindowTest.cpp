@@ -190,8 +190,9 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
             EXPECT_EQ(!window->glSvcStatus->isHidden(), row.lightShown);
             EXPECT_EQ(window->StatusPanel(1).toStdString(), row.panel1);
             EXPECT_EQ(channel_.ClientOpen, row.clientOpen);
-            EXPECT_EQ(window->Timer->isActive(), row.instanceOk);
-            EXPECT_EQ(window->MailTimer->isActive(), row.instanceOk && row.platformKind == 1);
+            EXPECT_EQ(window->Timers != nullptr && window->Timers->Ticking(), row.instanceOk);
+            EXPECT_EQ(window->Timers != nullptr && window->Timers->ReadsMessages(),
+                      row.instanceOk && row.platformKind == 1);
             if (row.instanceOk) {
                 EXPECT_EQ(window->StatusPanel(0), "Current time: 07-Dec-2026 10:15:42");
                 EXPECT_TRUE(prompts_.Shown.empty());
@@ -487,7 +488,7 @@ TEST_F(MainWindowTest, UnreadableTaskFileStartsEmptyRefusesChangesUntilItIsRead)
     EXPECT_EQ(LogMessages().back(), prompts_.Shown[0].Text.toStdString());
     EXPECT_EQ(window->RootNode()->childCount(), 0);
     EXPECT_EQ(window->Tasks.Count(), 0u);
-    EXPECT_TRUE(window->Timer->isActive());
+    EXPECT_TRUE(window->Timers->Ticking());
     EXPECT_TRUE(window->RefuseTaskChange());
     EXPECT_THAT(prompts_.LastShown().toStdString(),
                 testing::StartsWith("The task file could not be read, so tasks cannot be "

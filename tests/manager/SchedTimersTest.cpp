@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 // A slot filled and rung from another thread, as the slot's reader thread does; it notes the
 // thread of every read.
-class TThreadedChannel final : public TClientChannel {
+class TThreadedChannel final : public TManagerChannel {
 public:
     void Deliver(const std::string& message) {
         std::function<void()> hook;
@@ -42,8 +42,10 @@ public:
         inbox_.pop_front();
         return message;
     }
-    void SendToService(const std::string&) override {}
-    bool ServiceSlotExists() override { return true; }
+    bool SlotExists(std::string_view) override { return true; }
+    bool OpenClientSlot() override { return true; }
+    void CloseClientSlot() override {}
+    bool Send(std::string_view) override { return true; }
     void SetArrivalHook(std::function<void()> hook) override {
         std::lock_guard lock(mutex_);
         hook_ = std::move(hook);
@@ -79,10 +81,8 @@ protected:
         TTaskDef task = testing_support::DailyJob(1, "Backup", true);
         tasks_.AddTask(task, false);
         table_.Rebuild(tasks_);
-        auto channel = std::make_unique<TThreadedChannel>();
-        channel_ = channel.get();
         scheduler_ = std::make_unique<TScheduler>(TScheduler::TSetup{
-            clock_, processes_, tasks_, table_, *log_, window_, std::move(channel), true});
+            clock_, processes_, tasks_, table_, *log_, window_, channel_, serviceMode_});
     }
 
     // Handles the window thread's events until the condition holds; false after 10 s.
@@ -103,38 +103,39 @@ protected:
     TProcessTable table_;
     testing_support::TFakeSchedulerWindow window_;
     std::unique_ptr<TSysLogger> log_;
-    TThreadedChannel* channel_ = nullptr;
+    TThreadedChannel channel_;
+    bool serviceMode_ = true;
     std::unique_ptr<TScheduler> scheduler_;
 };
 
 TEST_F(SchedTimersTest, ABurstFromTheSlotsThreadIsDrainedOnceOnTheWindowThread) {
     TSchedulerTimers timers(*scheduler_, clock_);
-    timers.Start();
+    timers.Start(true);
     std::thread slotThread([this] {
         for (int i = 0; i < 500; ++i) {
-            channel_->Deliver(i % 2 == 0 ? "TS 1 4711" : "TF 1 4711");
+            channel_.Deliver(i % 2 == 0 ? "TS 1 4711" : "TF 1 4711");
         }
-        channel_->Deliver("TS 1 4712");
+        channel_.Deliver("TS 1 4712");
     });
     slotThread.join();
     ASSERT_TRUE(ProcessEventsUntil([this] { return table_.Find(1)->ProcessId == 4712; }));
-    EXPECT_TRUE(channel_->AllReadOn(std::this_thread::get_id()));
-    EXPECT_EQ(channel_->Drains(), 1) << "every arrival of the burst posted a drain of its own";
+    EXPECT_TRUE(channel_.AllReadOn(std::this_thread::get_id()));
+    EXPECT_EQ(channel_.Drains(), 1) << "every arrival of the burst posted a drain of its own";
 }
 
 TEST_F(SchedTimersTest, AnArrivalAfterTheTimersAreGoneDoesNothing) {
     std::function<void()> lateHook;
     {
         TSchedulerTimers timers(*scheduler_, clock_);
-        timers.Start();
-        lateHook = channel_->Hook();
-        ASSERT_TRUE(ProcessEventsUntil([this] { return channel_->Drains() == 1; }));
+        timers.Start(true);
+        lateHook = channel_.Hook();
+        ASSERT_TRUE(ProcessEventsUntil([this] { return channel_.Drains() == 1; }));
     }
-    EXPECT_FALSE(channel_->Hook()) << "the slot still calls into the timers";
-    channel_->Deliver("TS 1 4711");
+    EXPECT_FALSE(channel_.Hook()) << "the slot still calls into the timers";
+    channel_.Deliver("TS 1 4711");
     lateHook();
     QCoreApplication::processEvents();
-    EXPECT_EQ(channel_->Drains(), 1);
+    EXPECT_EQ(channel_.Drains(), 1);
     EXPECT_EQ(table_.Find(1)->ProcessId, 0u);
 }
 

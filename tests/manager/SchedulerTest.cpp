@@ -4,6 +4,7 @@
 
 #include "tests/FakeProcesses.h"
 #include "tests/TempDir.h"
+#include "tests/manager/FakeManagerChannel.h"
 #include "tests/manager/FakeSchedulerWindow.h"
 
 #include <gmock/gmock.h>
@@ -16,7 +17,7 @@ using namespace std::chrono_literals;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing_support::DailyJob;
-using testing_support::TFakeClientChannel;
+using testing_support::TFakeManagerChannel;
 using testing_support::TFakeProcesses;
 using testing_support::TFakeSchedulerWindow;
 
@@ -38,11 +39,12 @@ protected:
         }
         table_.Rebuild(tasks_);
         clock_.Set(now);
-        auto channel = std::make_unique<TFakeClientChannel>();
-        channel_ = channel.get();
+        channel_ = {};
+        channel_.Owned = {"TarvokService"};
+        serviceMode_ = serviceMode;
         scheduler_ = std::make_unique<TScheduler>(
-            TScheduler::TSetup{clock_, *processControl_, tasks_, table_, *log_, window_,
-                               std::move(channel), serviceMode, [this] { return steady_; }});
+            TScheduler::TSetup{clock_, *processControl_, tasks_, table_, *log_, window_, channel_,
+                               serviceMode_, [this] { return steady_; }});
         window_.Events.clear();
     }
 
@@ -53,7 +55,7 @@ protected:
         scheduler_->OnTimer();
     }
     void Receive(std::initializer_list<const char*> messages) {
-        channel_->Inbox.insert(channel_->Inbox.end(), messages.begin(), messages.end());
+        channel_.Inbox.insert(channel_.Inbox.end(), messages.begin(), messages.end());
         scheduler_->DrainMessages();
     }
 
@@ -73,7 +75,8 @@ protected:
     TProcessTable table_;
     TFakeSchedulerWindow window_;
     std::unique_ptr<TSysLogger> log_;
-    TFakeClientChannel* channel_ = nullptr;
+    TFakeManagerChannel channel_;
+    bool serviceMode_ = false;
     std::unique_ptr<TScheduler> scheduler_;
 };
 
@@ -133,7 +136,7 @@ TEST_F(SchedulerTest, EveryMessageOfTheServiceActsAsItsRowSays) {
         EXPECT_EQ(scheduler_->ServiceMode(), row.ServiceModeAfter);
         EXPECT_EQ(log_->Suppressed, row.ServiceModeAfter);
         EXPECT_EQ(window_.Panels[1], row.Panel1);
-        EXPECT_EQ(channel_->Sent, row.Sent);
+        EXPECT_EQ(channel_.Sent, row.Sent);
     }
 }
 
@@ -143,7 +146,7 @@ TEST_F(SchedulerTest, HandsARunningBlockingTaskOverAndLeavesItsEndToTheService) 
     ASSERT_THAT(window_.Events, ElementsAre("image 1 3"));
 
     Receive({"SS"});
-    EXPECT_THAT(channel_->Sent, ElementsAre("TS 1 1000"));
+    EXPECT_THAT(channel_.Sent, ElementsAre("TS 1 1000"));
     processes_.Running.clear();
     Tick(At(10, 16, 1));
     EXPECT_EQ(window_.Images[1], RunningTaskImage) << "the manager swept a handed-over run";
@@ -322,7 +325,7 @@ TEST_F(SchedulerTest, RunAsksChecksAndStartsOrHandsTheRunToTheService) {
         scheduler_->RunTask(task, true);
         EXPECT_EQ(window_.Events, row.Events);
         EXPECT_EQ(processes_.Launched, row.Launched);
-        EXPECT_EQ(channel_->Sent, row.Sent);
+        EXPECT_EQ(channel_.Sent, row.Sent);
         EXPECT_EQ(LogMessages(), row.Logged);
     }
 }
@@ -333,8 +336,8 @@ TEST_F(SchedulerTest, ABurstOfLogChangesRereadsTheLogOnceAfterTheOtherMessages) 
     Start(true, {DailyJob(1, "Backup", true)}, At(10, 15, 40));
     Write(Path("tarvok.log"), "08-Dec-2026 - 10:15:41 : Task \"Backup\" [1] started.\r\n");
     for (int i = 0; i < 1000; ++i) {
-        channel_->Inbox.push_back("LC");
-        channel_->Inbox.push_back(i % 2 == 0 ? "TS 1 4711" : "TF 1 4711");
+        channel_.Inbox.push_back("LC");
+        channel_.Inbox.push_back(i % 2 == 0 ? "TS 1 4711" : "TF 1 4711");
     }
     scheduler_->DrainMessages();
     ASSERT_EQ(window_.Events.size(), 1001u);
@@ -358,7 +361,7 @@ TEST_F(SchedulerTest, ASilentServiceIsShownAsNotAnsweringOrTakenOverWhenItsSlotI
     EXPECT_EQ(window_.Events.back(), "state Green 3");
     EXPECT_EQ(window_.TipNote, "");
 
-    channel_->ServiceSlot = false; // killed: no "SD" ever comes
+    channel_.Owned.clear(); // killed: no "SD" ever comes
     Tick(At(10, 16, 2), 2s);
     EXPECT_TRUE(scheduler_->ServiceMode());
     Tick(At(10, 16, 3), 1s);
@@ -404,7 +407,7 @@ TEST_F(SchedulerTest, AMessageDuringTheTickIsHandledAfterIt) {
     };
     Tick(At(10, 16, 0));
     EXPECT_TRUE(scheduler_->ServiceMode());
-    EXPECT_THAT(channel_->Sent, ElementsAre("TS 1 1000"));
+    EXPECT_THAT(channel_.Sent, ElementsAre("TS 1 1000"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "manager/Scheduler.h"
 #include "service/SvcThd.h"
 #include "tests/TempDir.h"
+#include "tests/manager/FakeManagerChannel.h"
 #include "tests/manager/FakeSchedulerWindow.h"
 
 #include <gmock/gmock.h>
@@ -160,9 +161,10 @@ protected:
         TStartRecorder processes(clock);
         TSysLogger log(Path("tarvok.log"), clock);
         testing_support::TFakeSchedulerWindow window;
+        testing_support::TFakeManagerChannel channel;
+        bool serviceMode = false;
         TScheduler manager(
-            TScheduler::TSetup{clock, processes, tasks, table, log, window,
-                               std::make_unique<testing_support::TFakeClientChannel>()});
+            TScheduler::TSetup{clock, processes, tasks, table, log, window, channel, serviceMode});
         const auto nextTickIn = [&] {
             return (retimed ? MsToNextGridPoint(clock.Now(), Second) : Second) + lateMs;
         };
