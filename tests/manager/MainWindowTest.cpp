@@ -454,6 +454,30 @@ TEST_F(MainWindowTest, TruncatingTheLogOwnOrThroughTheService) {
     }
 }
 
+// "&Run" and the service's messages reach the scheduler through the window, and what it
+// decides shows there.
+TEST_F(MainWindowTest, RunAndTheServicesMessagesGoThroughTheWindow) {
+    TTaskDef task = Task(1, "One");
+    task.Command = "/bin/true";
+    WriteTasks({task});
+    channel_.Owned = {"TarvokService"};
+    auto window = Open();
+    window->Start();
+    window->TT->setCurrentItem(window->RootNode()->child(0));
+    prompts_.Answers = {true};
+    window->pmiRun->trigger();
+    EXPECT_EQ(prompts_.Asked.back(), "Run task \"One\" now?");
+    EXPECT_THAT(channel_.Sent, ElementsAre("CR", "TR 1"));
+
+    channel_.Inbox = {"TS 1 4711", "SD"};
+    channel_.Arrived();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window->ServiceMode; }));
+    EXPECT_EQ(TFrmMain::NodeImage(window->RootNode()->child(0)), TreeRunningImage);
+    EXPECT_EQ(window->StateIconIndex(), TrayRedImage);
+    EXPECT_EQ(window->glSvcStatus->ActiveLight(), TActiveLight::alRed);
+    EXPECT_EQ(window->StatusPanel(1), "Next run: 07-Dec-2026 10:16:00");
+}
+
 TEST_F(MainWindowTest, ReadOnlyUserSeesEverythingAndChangesNothing) {
     Write(Path("tarvok.log"), "07-Dec-2026 - 10:00:00 : Old line.\r\n");
     WriteTasks({Task(1, "One")});
