@@ -266,16 +266,17 @@ void TServiceHarness::Start(const TStartOptions& options) {
     environment.push_back("NOTIFY_SOCKET=" + Path("notify"));
     if (options.FakeStart) {
         // Faking the monotonic clock too would stretch or cut every wait of the program.
-        environment.insert(environment.end(), {std::string("LD_PRELOAD=") + FakeTimeLibrary,
-                                               "FAKETIME_DONT_FAKE_MONOTONIC=1"});
         movableClock_ = options.MovableClock;
         if (movableClock_) {
             // Read again at every clock reading: a new offset there moves the clock at once.
             WriteClockFile(FakeTimeOffset(*options.FakeStart));
-            environment.insert(environment.end(), {"FAKETIME_TIMESTAMP_FILE=" + Path("faketime"),
-                                                   "FAKETIME_NO_CACHE=1"});
+            const std::vector<std::string> clock = FakeClockEnvironment();
+            environment.insert(environment.end(), clock.begin(), clock.end());
         } else {
-            environment.push_back("FAKETIME=" + FakeTimeOffset(*options.FakeStart));
+            environment.insert(environment.end(),
+                               {std::string("LD_PRELOAD=") + FakeTimeLibrary,
+                                "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                                "FAKETIME=" + FakeTimeOffset(*options.FakeStart)});
         }
     }
     startMoment_ = options.FakeStart.value_or(UtcNow());
@@ -312,12 +313,17 @@ TDateTime TServiceHarness::ProgramNow() const {
 }
 
 void TServiceHarness::SetClock(TDateTime moment) {
-    if (!movableClock_) {
+    if (pid_ != 0 && !movableClock_) {
         throw std::logic_error("the program's clock cannot be moved");
     }
     WriteClockFile(FakeTimeOffset(moment));
     startMoment_ = moment;
     startedAt_ = TSteadyClock::now();
+}
+
+std::vector<std::string> TServiceHarness::FakeClockEnvironment() const {
+    return {std::string("LD_PRELOAD=") + FakeTimeLibrary, "FAKETIME_DONT_FAKE_MONOTONIC=1",
+            "FAKETIME_TIMESTAMP_FILE=" + Path("faketime"), "FAKETIME_NO_CACHE=1"};
 }
 
 // Replaced whole, so that the program never reads half a setting.

@@ -124,8 +124,12 @@ public:
     // SetClock: at or a few milliseconds after it.
     TDateTime ProgramNow() const;
     // Sets the program's wall clock to a moment in UTC, from its next reading on; the clock runs
-    // on from there. Only for a program started with MovableClock.
+    // on from there. Only for a program started with MovableClock, or before the start: a
+    // program that shares the clock (FakeClockEnvironment) may start on it first.
     void SetClock(TDateTime moment);
+    // The environment that puts another program (the manager) on the same movable clock as the
+    // service's: SetClock moves both.
+    std::vector<std::string> FakeClockEnvironment() const;
     // When the program's wall clock shows the moment, on this process's steady clock (the same
     // estimate): for latencies measured from a minute's start.
     TSteadyClock::time_point SteadyAt(TDateTime moment) const;
