@@ -214,5 +214,42 @@ TEST_F(ManagerOnDesktop, RunningServiceMakesItTheCommandWindow) {
     dir_.clear(); // the harness removes its directory
 }
 
+// In service mode "&Run" and "&Truncate" are requests to the service: the task starts once,
+// started by the service, and the log is emptied by the service.
+TEST_F(ManagerOnDesktop, InServiceModeRunAndTruncateGoThroughTheService) {
+    if (::geteuid() != 0 && !PrivateRunAvailable()) {
+        GTEST_SKIP() << "the service needs a private /run or root here";
+    }
+    TServiceHarness service("RunThroughService", {}, /*ownClientSlot=*/false);
+    service.WriteTasks({MakeTask(1, "Once", service.MarkerScript("once"), "", DailyAt(2, 30))});
+    service.Start();
+    ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
+    const TDesktop desktop({.NotificationArea = false});
+    TManagerRun manager(service.Dir(), desktop);
+    manager.Start({"-d"});
+    const auto window = desktop.WaitForWindow(MainWindowName);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
+
+    desktop.Keys(*window, {"Down"}); // the task
+    Choose(desktop, *window, 1, 4);  // Task > Run
+    const auto question = desktop.WaitForWindow("^Tarvok! [0-9.]+$");
+    ASSERT_TRUE(question);
+    desktop.Screenshot(*question, Shot("run-question"));
+    desktop.Keys(*question, {"Return"}); // Yes
+    ASSERT_TRUE(service.WaitForLogLine("Task \"Once\" [1] started."));
+    ASSERT_TRUE(service.WaitUntil([&] { return service.Runs("once") == 1; }));
+
+    Choose(desktop, *window, 2, 1); // Log > Truncate
+    const auto clear = desktop.WaitForWindow("^Tarvok! [0-9.]+$");
+    ASSERT_TRUE(clear);
+    desktop.Keys(*clear, {"Return"}); // Yes
+    ASSERT_TRUE(service.WaitUntil([&] {
+        return service.LogMessages() == std::vector<std::string>{"System log truncated."};
+    }));
+    EXPECT_EQ(service.Runs("once"), 1);
+    dir_.clear(); // the harness removes its directory
+}
+
 } // namespace
 } // namespace tarvok::e2e
