@@ -23,19 +23,6 @@ TDateTime Utc(int hour, int minute, int second) {
     return EncodeDate(2026, 12, 8) + EncodeTime(hour, minute, second);
 }
 
-TScheDef EveryMinute() {
-    TScheDef schedule;
-    schedule.DailyEvery = 1;
-    schedule.Trigger = TTrigger::Periodic;
-    schedule.EveryCount = 1;
-    schedule.EveryUnit = TEveryUnit::Minutes;
-    schedule.BetweenStart = EncodeTime(0, 0);
-    schedule.BetweenEnd = EncodeTime(23, 59, 59);
-    schedule.NoEnd = true;
-    schedule.StartDate = EncodeDate(2026, 1, 1);
-    return schedule;
-}
-
 // The real tarvok beside the service, on the service's clock, without a display.
 class TManager {
 public:

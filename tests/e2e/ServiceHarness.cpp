@@ -105,6 +105,19 @@ bool PrivateRunAvailable() {
     return available;
 }
 
+TScheDef EveryMinute() {
+    TScheDef schedule;
+    schedule.DailyEvery = 1;
+    schedule.Trigger = TTrigger::Periodic;
+    schedule.EveryCount = 1;
+    schedule.EveryUnit = TEveryUnit::Minutes;
+    schedule.BetweenStart = EncodeTime(0, 0);
+    schedule.BetweenEnd = EncodeTime(23, 59, 59);
+    schedule.NoEnd = true;
+    schedule.StartDate = EncodeDate(2026, 1, 1);
+    return schedule;
+}
+
 TScheDef DailyAt(int hour, int minute) {
     TScheDef schedule;
     schedule.Frequency = TFrequency::Daily;

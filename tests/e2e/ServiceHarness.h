@@ -52,6 +52,8 @@ struct TReceived {
 
 // Every day at hour:minute, from 1 December 2026 on.
 TScheDef DailyAt(int hour, int minute);
+// Every minute of every day, from 1 January 2026 on.
+TScheDef EveryMinute();
 // An enabled task of normal priority without a working directory.
 TTaskDef MakeTask(std::int32_t id, const std::string& name, const std::string& command,
                   const std::string& parameters, const TScheDef& schedule, bool blocking = false);

@@ -18,19 +18,6 @@ TDateTime Utc(int year, int month, int day, int hour, int minute, int second) {
     return EncodeDate(year, month, day) + EncodeTime(hour, minute, second);
 }
 
-TScheDef EveryMinute() {
-    TScheDef schedule;
-    schedule.DailyEvery = 1;
-    schedule.Trigger = TTrigger::Periodic;
-    schedule.EveryCount = 1;
-    schedule.EveryUnit = TEveryUnit::Minutes;
-    schedule.BetweenStart = EncodeTime(0, 0);
-    schedule.BetweenEnd = EncodeTime(23, 59, 59);
-    schedule.NoEnd = true;
-    schedule.StartDate = EncodeDate(2026, 1, 1);
-    return schedule;
-}
-
 // The stamps of the task's starts so far, local time as the service logs it.
 std::vector<std::string> StartStamps(const TServiceHarness& service) {
     std::vector<std::string> stamps;
