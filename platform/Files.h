@@ -26,6 +26,11 @@ private:
 // True when the path names something that is not a directory (links followed).
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// A regular file (links followed) that this process may execute: what a scheduler can start.
+bool IsExecutableFile(const std::string& path);
+// A directory whose entries this process may list, which a stale network mount or a
+// directory without read and search permission is not.
+bool CanListDirectory(const std::string& path);
 
 // Never through a symbolic link: a link planted at the path is an error (every save replaces a
 // link by a file anyway), so a privileged reader cannot be pointed at another file.

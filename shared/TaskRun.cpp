@@ -1,9 +1,11 @@
 #include "shared/TaskRun.h"
 
 #include "platform/Files.h"
+#include "platform/Mounts.h"
 
 #include <algorithm>
 #include <optional>
+#include <variant>
 
 namespace tarvok {
 
@@ -108,14 +110,24 @@ bool PreviousRunEnded(const TTaskDef& task, TTaskRunEntry& entry, TRunTaskHost& 
     return true;
 }
 
-std::optional<TRunEvent> Refusal(const TTaskDef& task, TProcessControl& processes) {
-    if (task.Command.empty() || !processes.FileExists(task.Command)) {
+// The task with its command and working directory where they are reached now, or why it cannot
+// start. Checked and started with the same paths, so a share mounted elsewhere meanwhile cannot
+// make the start differ from the check.
+std::variant<TTaskDef, TRunEvent> Startable(const TTaskDef& task, TProcessControl& processes) {
+    TTaskDef local = task;
+    const auto command = task.Command.empty() ? std::nullopt : processes.LocalPath(task.Command);
+    if (!command || !processes.FileExists(*command)) {
         return TRunEvent::InvalidCommand;
     }
-    if (!task.WorkDir.empty() && !processes.DirectoryExists(task.WorkDir)) {
-        return TRunEvent::InvalidWorkDir;
+    local.Command = *command;
+    if (!task.WorkDir.empty()) {
+        const auto workDir = processes.LocalPath(task.WorkDir);
+        if (!workDir || !processes.DirectoryExists(*workDir)) {
+            return TRunEvent::InvalidWorkDir;
+        }
+        local.WorkDir = *workDir;
     }
-    return std::nullopt;
+    return local;
 }
 
 TRunEvent Outcome(bool blocking, bool started) {
@@ -126,6 +138,10 @@ TRunEvent Outcome(bool blocking, bool started) {
 }
 
 } // namespace
+
+std::optional<std::string> TProcessControl::LocalPath(const std::string& path) {
+    return platform::LocalPath(path);
+}
 
 TProcessControl& SystemProcesses() {
     static TSystemProcesses processes;
@@ -147,14 +163,15 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
     if (!host.ConfirmRun(task)) {
         return;
     }
-    if (const auto refusal = Refusal(task, processes)) {
+    const auto startable = Startable(task, processes);
+    if (const auto* refusal = std::get_if<TRunEvent>(&startable)) {
         host.Report(*refusal, task.Name, task.Id, 0);
         return;
     }
     if (host.HandOver(task)) {
         return;
     }
-    const std::uint32_t processId = processes.Launch(task);
+    const std::uint32_t processId = processes.Launch(std::get<TTaskDef>(startable));
     if (task.Blocking) {
         // The host may have changed the table (a handed-over "TS"); look the entry up again.
         if (TTaskRunEntry* entry = EntryFor(task, table)) {

@@ -2,8 +2,9 @@
 // share.
 //
 // RunTask checks a task, refuses a blocking task whose previous run is still alive, validates
-// the command and working directory, starts the process and records a blocking run's process
-// id. How each outcome is told (a log line, a message to the peer, a box on screen) is the
+// the command and working directory (a path on a network share where the share is mounted now;
+// an unmounted share is a missing file), starts the process and records a blocking run's
+// process id. How each outcome is told (a log line, a message to the peer, a box on screen) is the
 // caller's: it passes a TRunTaskHost.
 //
 //   TLoggingRunHost host(logger, sendTsOrTf);    // logs lines, tells the peer
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +64,10 @@ public:
     virtual std::uint32_t ExitCode(std::uint32_t processId) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     virtual bool DirectoryExists(const std::string& path) = 0;
+    // Where a path is reached now: a network-form path ("//fs1/sales/run.sh") through the
+    // current mount of its share, any other path as it is; nothing while the share is not
+    // mounted. The live mount table unless a test says otherwise.
+    virtual std::optional<std::string> LocalPath(const std::string& path);
 };
 
 TProcessControl& SystemProcesses();

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -154,6 +155,23 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+bool CanListDirectory(const std::string& path) {
+    DIR* directory = ::opendir(path.c_str());
+    if (directory == nullptr) {
+        return false;
+    }
+    errno = 0;
+    const bool read = ::readdir(directory) != nullptr || errno == 0;
+    ::closedir(directory);
+    return read;
 }
 
 std::string ReadFile(const std::string& path) {
