@@ -1,6 +1,7 @@
 #include "manager/Prompts.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -66,6 +67,10 @@ private:
 };
 
 } // namespace
+
+int TPrompts::Run(QDialog& dialog) {
+    return dialog.exec();
+}
 
 TPrompts& DesktopPrompts() {
     static TDesktopPrompts prompts;

@@ -1,9 +1,10 @@
-// Every modal box and file dialog the manager shows goes through TPrompts, so tests answer them
-// instead of a person and no test ever waits on a window.
+// Every modal box, file dialog and dialog of the manager's own goes through TPrompts, so tests
+// answer them instead of a person and no test ever waits on a window.
 //
 //   if (prompts.Ask(parent, "Do you really want to quit?")) ...
 //   prompts.Show(parent, TBoxKind::Error, "Help file and/or Content file missing.");
 //   if (auto file = prompts.OpenFile(parent, {"Programs", dir})) ...
+//   if (prompts.Run(editor) == QDialog::Accepted) ...
 //
 // Texts are shown exactly as given; a "\r\n" in them is a line break.
 #pragma once
@@ -12,6 +13,7 @@
 #include <QStringList>
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 namespace tarvok {
@@ -43,6 +45,8 @@ public:
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> OpenFile(QWidget* parent, const TOpenFileRequest& request) = 0;
     virtual std::optional<QString> SaveFile(QWidget* parent, const TSaveFileRequest& request) = 0;
+    // Shows one of the manager's dialogs modally and gives its result (QDialog::Accepted ...).
+    virtual int Run(QDialog& dialog);
 };
 
 // The real boxes and dialogs of the desktop.

@@ -1,0 +1,107 @@
+#include "manager/TaskProp.h"
+
+#include "manager/Texts.h"
+#include "shared/ProcPrio.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace tarvok {
+
+namespace {
+
+QLineEdit* ShowBox(QWidget* parent, int characters) {
+    auto* box = new QLineEdit(parent);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    box->setMinimumWidth(box->fontMetrics().averageCharWidth() * characters);
+    return box;
+}
+
+} // namespace
+
+TDlgTaskProps::TDlgTaskProps(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TDlgTaskProps"));
+    setWindowTitle(tr("Task Properties"));
+
+    auto* texts = new QGridLayout;
+    const auto addRow = [this, texts](const QString& label, QLineEdit* box) {
+        const int row = texts->rowCount();
+        texts->addWidget(new QLabel(label, this), row, 0);
+        texts->addWidget(box, row, 1);
+        return box;
+    };
+    edName = addRow(tr("Task name"), ShowBox(this, 48));
+    QFont bold = edName->font();
+    bold.setBold(true);
+    edName->setFont(bold);
+    edCline = addRow(tr("Command"), ShowBox(this, 48));
+    edArgs = addRow(tr("Arguments"), ShowBox(this, 48));
+    edWdir = addRow(tr("Directory"), ShowBox(this, 48));
+    texts->setColumnStretch(1, 1);
+
+    // Clicking a box must change nothing: the whole panel is disabled.
+    auto* panel = new QWidget(this);
+    panel->setEnabled(false);
+    edTID = ShowBox(panel, 8);
+    cbEnabled = new QCheckBox(tr("Enabled"), panel);
+    cbVisible = new QCheckBox(tr("Visible"), panel);
+    cbBlocking = new QCheckBox(tr("Blocking"), panel);
+    edPriority = ShowBox(panel, 10);
+    cbRunning = new QCheckBox(tr("Running"), panel);
+    edProcID = ShowBox(panel, 10);
+    auto* state = new QGridLayout(panel);
+    state->setContentsMargins(0, 0, 0, 0);
+    state->addWidget(new QLabel(tr("Task ID"), panel), 0, 0);
+    state->addWidget(edTID, 0, 1);
+    state->addWidget(cbEnabled, 0, 2);
+    state->addWidget(cbVisible, 0, 3);
+    state->addWidget(cbBlocking, 0, 4);
+    state->addWidget(new QLabel(tr("Priority"), panel), 1, 0);
+    state->addWidget(edPriority, 1, 1);
+    state->addWidget(cbRunning, 1, 2);
+    state->addWidget(new QLabel(tr("Process ID"), panel), 1, 3);
+    state->addWidget(edProcID, 1, 4);
+
+    moSched = new QPlainTextEdit(this);
+    moSched->setReadOnly(true);
+    moSched->setFocusPolicy(Qt::NoFocus);
+    moSched->setMinimumHeight(moSched->fontMetrics().lineSpacing() * 5);
+
+    auto* form = new QVBoxLayout(this);
+    form->addLayout(texts);
+    form->addWidget(panel);
+    form->addWidget(new QLabel(tr("Schedule"), this));
+    form->addWidget(moSched);
+    form->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TDlgTaskProps::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TDlgTaskProps::FormShow() {
+    edTID->setText(QString::number(Task.Id));
+    edName->setText(ShownText(Task.Name));
+    edCline->setText(ShownText(Task.Command));
+    edArgs->setText(ShownText(Task.Parameters));
+    edWdir->setText(ShownText(Task.WorkDir));
+    cbEnabled->setChecked(Task.Enabled);
+    cbBlocking->setChecked(Task.Blocking);
+    cbVisible->setChecked(Task.Visible);
+    edPriority->setText(ShownText(PriorityName(Task.Priority)));
+    const bool running = RunState.ProcessId != 0;
+    cbRunning->setChecked(running);
+    edProcID->setText(running ? QString::number(RunState.ProcessId) : QString());
+    moSched->setPlainText(ScheduleLines(Task.Schedule).join(u'\n'));
+}
+
+} // namespace tarvok

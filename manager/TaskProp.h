@@ -1,0 +1,49 @@
+// The task properties: everything about one task at a glance, read-only, with whether a blocking
+// run of it is going on and under which process id.
+//
+//   TDlgTaskProps properties(window);
+//   properties.Task = selected;
+//   properties.RunState = *table.Find(selected.Id);   // or left cleared: not running
+//   prompts.Run(properties);
+#pragma once
+
+#include "shared/TaskDef.h"
+#include "shared/TaskRun.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace tarvok {
+
+class TDlgTaskProps final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TDlgTaskProps(QWidget* parent = nullptr);
+
+    TTaskDef Task;
+    TTaskRunEntry RunState; // cleared: not running
+
+    // Fills the controls; runs whenever the dialog is shown.
+    void FormShow();
+
+    QLineEdit* edTID;
+    QLineEdit* edName;
+    QLineEdit* edCline;
+    QLineEdit* edArgs;
+    QLineEdit* edWdir;
+    QCheckBox* cbEnabled;
+    QCheckBox* cbVisible;
+    QCheckBox* cbBlocking;
+    QLineEdit* edPriority;
+    QCheckBox* cbRunning;
+    QLineEdit* edProcID;
+    QPlainTextEdit* moSched;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+} // namespace tarvok
