@@ -1,6 +1,8 @@
 #include "manager/CountBox.h"
 
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <algorithm>
 
 namespace tarvok {
@@ -45,6 +47,20 @@ QValidator::State TCountBox::validate(QString& input, int&) const {
     const bool digitsOnly =
         std::all_of(input.cbegin(), input.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     return digitsOnly && input.size() <= MaxDigits ? QValidator::Acceptable : QValidator::Invalid;
+}
+
+QSize TCountBox::sizeHint() const {
+    ensurePolished();
+    const QString widest(QString::number(highest_).size() + 1, u'9');
+    // As the spin boxes measure themselves, with 2 pixels for the cursor.
+    const QSize text(fontMetrics().horizontalAdvance(widest) + 2, lineEdit()->sizeHint().height());
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this);
+}
+
+QSize TCountBox::minimumSizeHint() const {
+    return sizeHint();
 }
 
 QAbstractSpinBox::StepEnabled TCountBox::stepEnabled() const {

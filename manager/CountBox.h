@@ -25,6 +25,9 @@ public:
 
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
+    // Room for the highest count and a digit more.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     StepEnabled stepEnabled() const override;

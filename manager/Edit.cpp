@@ -44,7 +44,7 @@ static_assert(PriorityList[NormalPosition].Code == TTaskDef::NormalPriority);
 QLineEdit* TextBox(QWidget* parent, bool readOnly = false) {
     auto* box = new QLineEdit(parent);
     box->setReadOnly(readOnly);
-    box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 48);
+    box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 56);
     return box;
 }
 
@@ -140,7 +140,10 @@ void TDlgEdit::BuildControls() {
     memSchedule = new QPlainTextEdit(schedule);
     memSchedule->setReadOnly(true);
     memSchedule->setTabChangesFocus(true);
-    memSchedule->setMinimumHeight(memSchedule->fontMetrics().lineSpacing() * 5);
+    // Three lines and room for one of them to wrap.
+    const int lines = memSchedule->fontMetrics().lineSpacing();
+    memSchedule->setMinimumHeight(lines * 5);
+    memSchedule->setMaximumHeight(lines * 7);
     btSchedule = new QPushButton(tr("Edit &Schedule"), schedule);
     btSchedule->setAutoDefault(false);
     btSchedule->setEnabled(false);
@@ -160,7 +163,7 @@ void TDlgEdit::BuildControls() {
     auto* form = new QVBoxLayout(this);
     form->addLayout(texts);
     form->addLayout(switches);
-    form->addWidget(schedule, 1);
+    form->addWidget(schedule);
     form->addLayout(buttons);
 
     connect(edTaskName, &QLineEdit::textChanged, this, &TDlgEdit::Validate);

@@ -1,3 +1,4 @@
+#include "manager/CountBox.h"
 #include "manager/Edit.h"
 #include "manager/SchedEd.h"
 #include "manager/TaskProp.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <gtest/gtest.h>
 
@@ -32,8 +34,12 @@ std::vector<std::string> Cramped(QWidget& dialog) {
         const QSize wanted =
             qobject_cast<QComboBox*>(widget) ? widget->sizeHint() : widget->minimumSizeHint();
         const QRect placed(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
+        // A spin box's text must show whole: it does not scroll like a long path may.
+        const auto* edit = widget->findChild<QLineEdit*>();
+        const bool textCut = qobject_cast<QAbstractSpinBox*>(widget) && edit &&
+                             edit->width() < edit->fontMetrics().horizontalAdvance(edit->text());
         if (widget->width() < wanted.width() || widget->height() < wanted.height() ||
-            !inside.contains(placed)) {
+            !inside.contains(placed) || textCut) {
             const auto* label = qobject_cast<QLabel*>(widget);
             const auto* button = qobject_cast<QAbstractButton*>(widget);
             cramped.push_back(widget->metaObject()->className() + std::string(" \"") +
@@ -90,6 +96,9 @@ TEST_F(EditorLayout, NothingIsCutWithLargerFonts) {
         editor.Task.Name = "Nightly backup of the sales share";
         editor.Task.Command = "//fs1/sales/tools/backup.sh";
         TDlgTaskEd schedule(prompts, clock);
+        for (TCountBox* count : schedule.findChildren<TCountBox*>()) {
+            count->SetText(QStringLiteral("999"));
+        }
         TDlgDirSelect chooser(prompts, paths);
         TDlgTaskProps properties;
         properties.Task = editor.Task;
