@@ -15,7 +15,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <array>
@@ -82,7 +81,7 @@ std::optional<int> ListPositionOfPriority(std::uint8_t code) {
 }
 
 TDlgEdit::TDlgEdit(TPrompts& prompts, const TClock& clock, const TPathView& paths, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), paths_(paths) {
+    : TFormDialog(parent), prompts_(prompts), paths_(paths) {
     setObjectName(QStringLiteral("TDlgEdit"));
     setWindowTitle(tr("Add / Edit task"));
     SchedEditor = new TDlgTaskEd(prompts, clock, this);
@@ -151,14 +150,8 @@ void TDlgEdit::BuildControls() {
     scheduleBox->addWidget(memSchedule);
     scheduleBox->addWidget(btSchedule, 0, Qt::AlignRight);
 
-    btOk = new QPushButton(tr("&OK"), this);
-    btCancel = new QPushButton(tr("&Cancel"), this);
-    btOk->setDefault(true);
+    QHBoxLayout* buttons = OkCancelRow(btOk, btCancel);
     btOk->setEnabled(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btOk);
-    buttons->addWidget(btCancel);
 
     auto* form = new QVBoxLayout(this);
     form->addLayout(texts);
@@ -175,13 +168,6 @@ void TDlgEdit::BuildControls() {
     connect(cbxPriority, &QComboBox::activated, this, &TDlgEdit::cbxPriorityChange);
     connect(btOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-void TDlgEdit::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-    QDialog::showEvent(event);
 }
 
 void TDlgEdit::FormShow() {

@@ -11,10 +11,10 @@
 //   if (prompts.Run(editor) == QDialog::Accepted) Save(editor.Task);
 #pragma once
 
+#include "manager/FormDialog.h"
 #include "shared/Clock.h"
 #include "shared/TaskDef.h"
 
-#include <QDialog>
 #include <cstdint>
 #include <optional>
 
@@ -36,7 +36,7 @@ QStringList PriorityListItems();
 std::uint8_t PriorityOfListPosition(int position);            // Normal outside the list
 std::optional<int> ListPositionOfPriority(std::uint8_t code); // none for a code without a name
 
-class TDlgEdit final : public QDialog {
+class TDlgEdit final : public TFormDialog {
     Q_OBJECT
 public:
     TDlgEdit(TPrompts& prompts, const TClock& clock, const TPathView& paths,
@@ -46,7 +46,7 @@ public:
     TDlgTaskEd* SchedEditor;
 
     // Fills the controls from Task; runs whenever the dialog is shown.
-    void FormShow();
+    void FormShow() override;
     void Validate();
     // Takes only a regular file the user may execute; any other is refused with a box naming
     // it. The command is stored in its network form.
@@ -76,9 +76,6 @@ public:
     QPushButton* btSchedule;
     QPushButton* btOk;
     QPushButton* btCancel;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimeEdit>
@@ -103,7 +102,7 @@ void Enable(std::initializer_list<QWidget*> widgets, bool enabled) {
 } // namespace
 
 TDlgTaskEd::TDlgTaskEd(TPrompts& prompts, const TClock& clock, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), clock_(clock) {
+    : TFormDialog(parent), prompts_(prompts), clock_(clock) {
     setObjectName(QStringLiteral("TDlgTaskEd"));
     BuildControls();
     Connect();
@@ -213,13 +212,7 @@ void TDlgTaskEd::BuildControls() {
     duration->addWidget(rbDurNoEnd, 2, 0, 1, 2);
     duration->setColumnStretch(2, 1);
 
-    btOk = new QPushButton(tr("&OK"), this);
-    btCancel = new QPushButton(tr("&Cancel"), this);
-    btOk->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btOk);
-    buttons->addWidget(btCancel);
+    QHBoxLayout* buttons = OkCancelRow(btOk, btCancel);
 
     auto* form = new QVBoxLayout(this);
     form->addWidget(gbOccurrence);
@@ -257,13 +250,6 @@ void TDlgTaskEd::Connect() {
     connect(dtpOOneShot, &QTimeEdit::timeChanged, this, &TDlgTaskEd::FilterTime);
     connect(btOk, &QPushButton::clicked, this, &TDlgTaskEd::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TDlgTaskEd::btCancelClick);
-}
-
-void TDlgTaskEd::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-    QDialog::showEvent(event);
 }
 
 void TDlgTaskEd::FormShow() {

@@ -14,10 +14,10 @@
 //   if (prompts.Run(editor) == QDialog::Accepted) task.Schedule = editor.Schedule;
 #pragma once
 
+#include "manager/FormDialog.h"
 #include "shared/Clock.h"
 #include "shared/ScheDef.h"
 
-#include <QDialog>
 #include <cstdint>
 #include <optional>
 
@@ -36,7 +36,7 @@ namespace tarvok {
 class TCountBox;
 class TPrompts;
 
-class TDlgTaskEd final : public QDialog {
+class TDlgTaskEd final : public TFormDialog {
     Q_OBJECT
 public:
     TDlgTaskEd(TPrompts& prompts, const TClock& clock, QWidget* parent = nullptr);
@@ -46,7 +46,7 @@ public:
     QString TaskName;
 
     // Fills the controls from Schedule; runs whenever the dialog is shown.
-    void FormShow();
+    void FormShow() override;
     void UpdateCaption();
     // Checks every box the chosen form needs, then builds Schedule afresh and closes with OK. A
     // box left empty, or a weekly schedule without a day, gets its error box and leaves Schedule
@@ -94,9 +94,6 @@ public:
     QRadioButton* rbDurNoEnd;
     QPushButton* btOk;
     QPushButton* btCancel;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();

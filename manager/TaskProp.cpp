@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace tarvok {
@@ -25,7 +24,7 @@ QLineEdit* ShowBox(QWidget* parent, int characters) {
 
 } // namespace
 
-TDlgTaskProps::TDlgTaskProps(QWidget* parent) : QDialog(parent) {
+TDlgTaskProps::TDlgTaskProps(QWidget* parent) : TFormDialog(parent) {
     setObjectName(QStringLiteral("TDlgTaskProps"));
     setWindowTitle(tr("Task Properties"));
 
@@ -79,13 +78,6 @@ TDlgTaskProps::TDlgTaskProps(QWidget* parent) : QDialog(parent) {
     form->addWidget(new QLabel(tr("Schedule"), this));
     form->addWidget(moSched);
     form->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void TDlgTaskProps::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-    QDialog::showEvent(event);
 }
 
 void TDlgTaskProps::FormShow() {

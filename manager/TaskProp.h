@@ -7,10 +7,9 @@
 //   prompts.Run(properties);
 #pragma once
 
+#include "manager/FormDialog.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
-
-#include <QDialog>
 
 class QCheckBox;
 class QLineEdit;
@@ -18,7 +17,7 @@ class QPlainTextEdit;
 
 namespace tarvok {
 
-class TDlgTaskProps final : public QDialog {
+class TDlgTaskProps final : public TFormDialog {
     Q_OBJECT
 public:
     explicit TDlgTaskProps(QWidget* parent = nullptr);
@@ -27,7 +26,7 @@ public:
     TTaskRunEntry RunState; // cleared: not running
 
     // Fills the controls; runs whenever the dialog is shown.
-    void FormShow();
+    void FormShow() override;
 
     QLineEdit* edTID;
     QLineEdit* edName;
@@ -41,9 +40,6 @@ public:
     QCheckBox* cbRunning;
     QLineEdit* edProcID;
     QPlainTextEdit* moSched;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };
 
 } // namespace tarvok

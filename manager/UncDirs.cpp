@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -70,7 +69,7 @@ std::vector<TDrive> DriveList(const std::vector<platform::TMount>& table) {
 }
 
 TDlgDirSelect::TDlgDirSelect(TPrompts& prompts, const TPathView& paths, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), paths_(paths) {
+    : TFormDialog(parent), prompts_(prompts), paths_(paths) {
     setObjectName(QStringLiteral("TDlgDirSelect"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     const std::vector<platform::TMount> table = paths_.Mounts();
@@ -117,9 +116,6 @@ void TDlgDirSelect::BuildControls() {
     rbMap = new QRadioButton(tr("Use &Mapped drives"), this);
     rbUNC = new QRadioButton(tr("Use &UNC names"), this);
     rbMap->setChecked(true);
-    btOk = new QPushButton(tr("&OK"), this);
-    btCancel = new QPushButton(tr("&Cancel"), this);
-    btOk->setDefault(true);
 
     auto* place = new QGridLayout;
     place->addWidget(cbDrive, 0, 0);
@@ -128,10 +124,7 @@ void TDlgDirSelect::BuildControls() {
     modes->addWidget(rbMap);
     modes->addWidget(rbUNC);
     modes->addStretch();
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btOk);
-    buttons->addWidget(btCancel);
+    QHBoxLayout* buttons = OkCancelRow(btOk, btCancel);
     auto* form = new QVBoxLayout(this);
     form->addLayout(place);
     form->addWidget(lbDir, 1);
@@ -156,13 +149,6 @@ void TDlgDirSelect::BuildControls() {
     }
     connect(btOk, &QPushButton::clicked, this, &TDlgDirSelect::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TDlgDirSelect::btCancelClick);
-}
-
-void TDlgDirSelect::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-    QDialog::showEvent(event);
 }
 
 bool TDlgDirSelect::eventFilter(QObject* watched, QEvent* event) {

@@ -12,9 +12,9 @@
 //   if (chooser.Selected) workDir = chooser.Directory;
 #pragma once
 
+#include "manager/FormDialog.h"
 #include "platform/Mounts.h"
 
-#include <QDialog>
 #include <string>
 #include <vector>
 
@@ -39,7 +39,7 @@ struct TDrive {
 // network shares; one per mount point, the one seen there.
 std::vector<TDrive> DriveList(const std::vector<platform::TMount>& table);
 
-class TDlgDirSelect final : public QDialog {
+class TDlgDirSelect final : public TFormDialog {
     Q_OBJECT
 public:
     TDlgDirSelect(TPrompts& prompts, const TPathView& paths, QWidget* parent = nullptr);
@@ -50,7 +50,7 @@ public:
     // The path box names an existing directory.
     bool PathValid = true;
 
-    void FormShow();
+    void FormShow() override;
     void lbDirChange();
     void edPathChange();
     void edPathExit();
@@ -78,7 +78,6 @@ public:
     QPushButton* btCancel;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
