@@ -47,10 +47,6 @@ TTaskCommands::TTaskCommands(TTaskList& tasks, TProcessTable& table, std::string
     : tasks_(tasks), table_(table), taskPath_(std::move(taskPath)), prompts_(prompts),
       clock_(clock), paths_(paths), hooks_(std::move(hooks)) {}
 
-void TTaskCommands::RefuseSaves(std::string reason) {
-    refusal_ = std::move(reason);
-}
-
 std::optional<TTaskDef> TTaskCommands::NewTask(QWidget* parent) {
     TDlgEdit editor(prompts_, clock_, paths_, parent);
     editor.Task = TTaskDef::New();
@@ -150,9 +146,6 @@ bool TTaskCommands::RemoveTask(QWidget* parent, const TTaskDef& task) {
 
 bool TTaskCommands::Commit(QWidget* parent, const TTaskList& changed) {
     try {
-        if (!refusal_.empty()) {
-            throw platform::TIoError(taskPath_, refusal_);
-        }
         changed.SaveToFile(taskPath_);
     } catch (const platform::TIoError& error) {
         prompts_.Show(parent, TBoxKind::Error,

@@ -50,10 +50,6 @@ public:
     TTaskCommands(TTaskList& tasks, TProcessTable& table, std::string taskPath, TPrompts& prompts,
                   const TClock& clock, const TPathView& paths, TTaskCommandHooks hooks);
 
-    // After the task file could not be read: a save would replace it by a list that lacks its
-    // tasks, so every save is refused with this reason until the manager restarts.
-    void RefuseSaves(std::string reason);
-
     // The task editor on a new record; the added task with its id, or nothing.
     std::optional<TTaskDef> NewTask(QWidget* parent);
     // The task editor on the selected task; the stored record, or nothing.
@@ -81,7 +77,6 @@ private:
     const TClock& clock_;
     const TPathView& paths_;
     TTaskCommandHooks hooks_;
-    std::string refusal_;
 };
 
 } // namespace tarvok

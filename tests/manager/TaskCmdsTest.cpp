@@ -192,15 +192,6 @@ TEST_F(TaskCmdsTest, FailedSaveChangesNothing) {
     EXPECT_EQ(tasks.GetTask(0).Name, "Backup");
     EXPECT_EQ(table.Entries(), entries);
     EXPECT_THAT(sent, IsEmpty());
-
-    std::filesystem::remove(TaskPath());
-    commands().RefuseSaves("it could not be read at start-up (Permission denied)");
-    EXPECT_FALSE(commands().AddTask(nullptr, added));
-    EXPECT_EQ(prompts.LastShown().toStdString(),
-              "Could not save the task file \"" + TaskPath() +
-                  "\": it could not be read at start-up (Permission denied)\r\nNothing was "
-                  "changed.");
-    EXPECT_FALSE(std::filesystem::exists(TaskPath()));
 }
 
 TEST_F(TaskCmdsTest, PropertiesShowTheRunOfTheTaskOrNone) {
