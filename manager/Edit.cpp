@@ -189,6 +189,7 @@ void TDlgEdit::FormShow() {
     cbBlocking->setChecked(Task.Blocking);
     cbVisible->setChecked(Task.Visible);
     Validate();
+    edTaskName->setFocus();
     if (const auto position = ListPositionOfPriority(Task.Priority)) {
         cbxPriority->setCurrentIndex(*position);
     }

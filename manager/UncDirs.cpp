@@ -138,6 +138,10 @@ void TDlgDirSelect::BuildControls() {
                     lbDirChange();
                 }
             });
+    // The directories come in the background: once they are there the current one is shown.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this] {
+        lbDir->scrollTo(lbDir->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
     connect(cbDrive, &QComboBox::activated, this, &TDlgDirSelect::cbDriveChange);
     connect(edPath, &QLineEdit::textChanged, this, &TDlgDirSelect::edPathChange);
     for (QRadioButton* mode : {rbMap, rbUNC}) {
@@ -202,12 +206,16 @@ bool TDlgDirSelect::SetListDirectory(const std::string& directory) {
         ShowDrive(drive);
     }
     const QModelIndex index = model_->index(Shown(directory));
+    for (QModelIndex above = index.parent(); above.isValid(); above = above.parent()) {
+        lbDir->expand(above);
+    }
     {
         const QSignalBlocker quiet(lbDir->selectionModel());
         lbDir->setCurrentIndex(index);
     }
-    lbDir->scrollTo(index);
-    listDir_ = directory;
+    lbDir->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    // As the tree names it: absolute, without a trailing slash.
+    listDir_ = index.isValid() ? Std(model_->filePath(index)) : directory;
     lbDirChange();
     return true;
 }

@@ -42,7 +42,10 @@ TEST_F(UncDirsTest, MissingStartOpensOnTheCurrentDirectoryAndCaseIsKept) {
         EXPECT_EQ(chooser->windowTitle(), "Select a directory [" + QDir::currentPath() + "]");
     }
     std::filesystem::create_directories(Path("Mixed Case"));
-    auto chooser = Open(Local("Mixed Case"));
+    auto chooser = Open(Local("Mixed Case") + "/");
+    auto* model = qobject_cast<QFileSystemModel*>(chooser->lbDir->model());
+    EXPECT_EQ(model->filePath(chooser->lbDir->currentIndex()), Local("Mixed Case"));
+    EXPECT_TRUE(chooser->lbDir->isExpanded(chooser->lbDir->currentIndex().parent()));
     EXPECT_EQ(chooser->windowTitle(), "Select a directory [" + Local("Mixed Case") + "]");
     chooser->btOkClick();
     EXPECT_EQ(chooser->Directory, Local("Mixed Case"));
