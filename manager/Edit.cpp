@@ -5,6 +5,7 @@
 #include "manager/SchedEd.h"
 #include "manager/Texts.h"
 #include "manager/UncDirs.h"
+#include "shared/ProcPrio.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,27 +18,10 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <array>
 
 namespace tarvok {
 
 namespace {
-
-struct TPriorityItem {
-    const char* Item;
-    std::uint8_t Code;
-};
-
-// The list shows "Real Time" first although its code is 1.
-constexpr std::array<TPriorityItem, 4> PriorityList = {{
-    {"Real Time", 1},
-    {"High", 0},
-    {"Normal", 2},
-    {"Low", 3},
-}};
-
-constexpr int NormalPosition = 2;
-static_assert(PriorityList[NormalPosition].Code == TTaskDef::NormalPriority);
 
 // Shows a text field of the record; read-only ones still let the user scroll and copy.
 QLineEdit* TextBox(QWidget* parent, bool readOnly = false) {
@@ -56,38 +40,14 @@ QToolButton* SmallButton(const QString& text, QWidget* parent) {
 
 } // namespace
 
-QStringList PriorityListItems() {
-    QStringList items;
-    for (const TPriorityItem& item : PriorityList) {
-        items << QString::fromLatin1(item.Item);
-    }
-    return items;
-}
-
-std::uint8_t PriorityOfListPosition(int position) {
-    if (position < 0 || position >= static_cast<int>(PriorityList.size())) {
-        return TTaskDef::NormalPriority;
-    }
-    return PriorityList[static_cast<std::size_t>(position)].Code;
-}
-
-std::optional<int> ListPositionOfPriority(std::uint8_t code) {
-    for (std::size_t position = 0; position < PriorityList.size(); ++position) {
-        if (PriorityList[position].Code == code) {
-            return static_cast<int>(position);
-        }
-    }
-    return std::nullopt;
-}
-
 TDlgEdit::TDlgEdit(TPrompts& prompts, const TClock& clock, const TPathView& paths, QWidget* parent)
     : TFormDialog(parent), prompts_(prompts), paths_(paths) {
     setObjectName(QStringLiteral("TDlgEdit"));
     setWindowTitle(tr("Add / Edit task"));
     SchedEditor = new TDlgTaskEd(prompts, clock, this);
     BuildControls();
-    cbxPriority->setCurrentIndex(NormalPosition);
-    Task.Priority = TTaskDef::NormalPriority;
+    cbxPriority->setCurrentIndex(*PositionOfPriority(NormalPriority));
+    Task.Priority = NormalPriority;
 }
 
 void TDlgEdit::BuildControls() {
@@ -127,7 +87,9 @@ void TDlgEdit::BuildControls() {
 
     auto* priority = new QGroupBox(tr("Task priority"), this);
     cbxPriority = new QComboBox(priority);
-    cbxPriority->addItems(PriorityListItems());
+    for (const std::string& item : PriorityItems()) {
+        cbxPriority->addItem(QString::fromStdString(item));
+    }
     auto* priorityRow = new QHBoxLayout(priority);
     priorityRow->addWidget(cbxPriority);
 
@@ -173,11 +135,11 @@ void TDlgEdit::BuildControls() {
 void TDlgEdit::FormShow() {
     if (Task.Id == 0) {
         setWindowTitle(tr("Insert a new task"));
-        Task.Priority = TTaskDef::NormalPriority;
+        Task.Priority = NormalPriority;
     } else {
         setWindowTitle(ShownText(TaskCaption(Task)));
         if (!Task.Blocking) {
-            Task.Priority = TTaskDef::NormalPriority;
+            Task.Priority = NormalPriority;
         }
     }
     SchedEditor->Schedule = Task.Schedule;
@@ -190,7 +152,7 @@ void TDlgEdit::FormShow() {
     cbVisible->setChecked(Task.Visible);
     Validate();
     edTaskName->setFocus();
-    if (const auto position = ListPositionOfPriority(Task.Priority)) {
+    if (const auto position = PositionOfPriority(Task.Priority)) {
         cbxPriority->setCurrentIndex(*position);
     }
     ShowSchedule();
@@ -259,7 +221,7 @@ void TDlgEdit::btScheduleClick() {
 }
 
 void TDlgEdit::cbxPriorityChange(int position) {
-    Task.Priority = PriorityOfListPosition(position);
+    Task.Priority = PriorityFromPosition(position);
 }
 
 void TDlgEdit::FormClose() {

@@ -15,9 +15,6 @@
 #include "shared/Clock.h"
 #include "shared/TaskDef.h"
 
-#include <cstdint>
-#include <optional>
-
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -30,11 +27,6 @@ namespace tarvok {
 class TDlgTaskEd;
 class TPathView;
 class TPrompts;
-
-// The priority list of the editor: its items in list order, and the codes they store.
-QStringList PriorityListItems();
-std::uint8_t PriorityOfListPosition(int position);            // Normal outside the list
-std::optional<int> ListPositionOfPriority(std::uint8_t code); // none for a code without a name
 
 class TDlgEdit final : public TFormDialog {
     Q_OBJECT

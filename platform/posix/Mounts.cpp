@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace tarvok::platform {
@@ -231,15 +227,7 @@ std::vector<TMount> ParseMountTable(std::string_view text) {
 }
 
 std::vector<TMount> MountTable() {
-    std::ifstream in{std::string(MountTablePath)};
-    if (!in) {
-        throw TIoError(std::string(MountTablePath), std::strerror(errno));
-    }
-    const std::string text(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) {
-        throw TIoError(std::string(MountTablePath), std::strerror(errno));
-    }
-    return ParseMountTable(text);
+    return ParseMountTable(ReadFile(std::string(MountTablePath)));
 }
 
 bool IsNetworkPath(std::string_view path) {
