@@ -3,8 +3,10 @@
 #include "manager/About.h"
 #include "manager/Channel.h"
 #include "manager/Help.h"
+#include "manager/PathView.h"
 #include "manager/Prompts.h"
 #include "manager/SysIcon.h"
+#include "manager/TaskCmds.h"
 #include "manager/Update.h"
 #include "manager/ViewLog.h"
 #include "platform/Accounts.h"
@@ -179,6 +181,7 @@ TFrmMain::TFrmMain(TMainSetup setup, QWidget* parent)
     : QMainWindow(parent), setup_(std::move(setup)), longTimeFormat_(platform::LongTimeFormat()) {
     BuildControls();
     BuildMenus();
+    ConnectTaskCommands();
     // The designed size at the desktop's font, and never less than the controls need.
     const double scale = FontScale(*this);
     const QSize designed(static_cast<int>(DesignWidth * scale),
@@ -458,6 +461,83 @@ void TFrmMain::RunLegacyUpgrade() {
     setup_.Prompts.Show(this, TBoxKind::Information,
                         QStringLiteral("Tarvok task files have been upgraded.\r\nPlease have a "
                                        "look at the system log."));
+}
+
+void TFrmMain::ConnectTaskCommands() {
+    taskCommands_ = std::make_unique<TTaskCommands>(
+        Tasks, ProcessTable, setup_.Paths.TaskPath, setup_.Prompts, setup_.Clock, SystemPathView(),
+        TTaskCommandHooks{
+            .ServiceMode = [this] { return ServiceMode; },
+            .Send = [this](TMessageCode code,
+                           std::int32_t taskId) { SendToService(FormatMessage(code, taskId)); },
+            .HoldMinuteTick =
+                [this](bool hold) {
+                    if (hold) {
+                        tickWasRunning_ = Timer->isActive();
+                        Timer->stop();
+                    } else if (tickWasRunning_) {
+                        Timer->start();
+                    }
+                },
+        });
+    for (QAction* action : {MITaskNew, pmiInsert}) {
+        connect(action, &QAction::triggered, this, &TFrmMain::NewTask);
+    }
+    for (QAction* action : {MITaskEdit, pmiEdit}) {
+        connect(action, &QAction::triggered, this, &TFrmMain::EditTask);
+    }
+    for (QAction* action : {MITaskDelete, pmiDelete}) {
+        connect(action, &QAction::triggered, this, &TFrmMain::DeleteSelectedTask);
+    }
+    for (QAction* action : {MITaskProperties, pmiProperties}) {
+        connect(action, &QAction::triggered, this, &TFrmMain::ShowTaskProperties);
+    }
+}
+
+void TFrmMain::NewTask() {
+    if (RefuseTaskChange()) {
+        return;
+    }
+    if (const auto added = taskCommands_->NewTask(this)) {
+        UpdateTaskTree(*added, TTreeMode::Add);
+    }
+}
+
+void TFrmMain::EditTask() {
+    if (SelectedNode == nullptr || RefuseTaskChange()) {
+        return;
+    }
+    const auto edited =
+        taskCommands_->EditTask(this, static_cast<std::size_t>(SelectedIndex), SelectedTask);
+    if (edited) {
+        SelectedTask = *edited;
+        UpdateTaskTree(*edited, TTreeMode::Refresh);
+    }
+}
+
+void TFrmMain::DeleteSelectedTask() {
+    if (SelectedNode == nullptr || RefuseTaskChange()) {
+        return;
+    }
+    // A copy: removing the node takes the selection, and SelectedTask with it.
+    const TTaskDef selected = SelectedTask;
+    if (taskCommands_->DeleteSelectedTask(this, selected) == TDeleteOutcome::Removed) {
+        UpdateTaskTree(selected, TTreeMode::Remove);
+    }
+}
+
+bool TFrmMain::RemoveTask(const TTaskDef& task) {
+    if (!taskCommands_->RemoveTask(this, task)) {
+        return false;
+    }
+    UpdateTaskTree(task, TTreeMode::Remove);
+    return true;
+}
+
+void TFrmMain::ShowTaskProperties() {
+    if (SelectedNode != nullptr) {
+        taskCommands_->ShowTaskProperties(this, SelectedTask);
+    }
 }
 
 void TFrmMain::LoadTasks() {

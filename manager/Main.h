@@ -14,11 +14,8 @@
 // shows the light, the icon, the status panels and the running tasks' images through the
 // window, and "&Run" (MITaskRun, pmiRun) runs SelectedTask through it.
 //
-// Where the other parts of the manager plug in (they connect to these members):
-//  - Task commands: MITaskNew/pmiInsert (NewTask), MITaskEdit/pmiEdit (EditTask),
-//    MITaskDelete/pmiDelete (DeleteSelectedTask) and MITaskProperties/pmiProperties
-//    (ShowTaskProperties) are left unconnected for them; they begin with RefuseTaskChange()
-//    and keep the tree in step with UpdateTaskTree.
+// The task commands (New, Edit, Delete, Properties) change tasks through TTaskCommands
+// (manager/TaskCmds.h) and keep the tree in step.
 #pragma once
 
 #include "manager/Graflite.h"
@@ -55,6 +52,7 @@ namespace tarvok {
 
 class TManagerChannel;
 class TPrompts;
+class TTaskCommands;
 class TSysTrayIcon;
 class THelpWindow;
 
@@ -140,6 +138,16 @@ public:
     void Contents1Click();
     // The desktop session ends or the program was asked to stop: end now, without questions.
     void EndSession();
+
+    // The task commands (New, Edit, Delete, Properties), on the selected task. They change the
+    // list, the process table and the file through TTaskCommands and keep the tree in step.
+    void NewTask();
+    void EditTask();
+    void DeleteSelectedTask();
+    void ShowTaskProperties();
+    // Removes a task here, without the service: its run entry, its record, the file and its
+    // node. False, with a box, when the file could not be saved; then nothing changed.
+    bool RemoveTask(const TTaskDef& task);
 
     void LoadTasks();
     void UpdateTaskTree(const TTaskDef& task, TTreeMode mode);
@@ -246,6 +254,7 @@ private:
 
     void BuildControls();
     void BuildMenus();
+    void ConnectTaskCommands();
     void FormCreate();
     void FormShow();
     TStartBranch ChooseStartBranch() const;
@@ -272,6 +281,8 @@ private:
     QFileSystemWatcher* taskFileWatcher_ = nullptr;
     QTimer* trayWatch_;
     THelpWindow* helpWindow_ = nullptr;
+    std::unique_ptr<TTaskCommands> taskCommands_;
+    bool tickWasRunning_ = false; // while a task command holds the minute tick
     bool sessionEnding_ = false;
     bool ended_ = false;
 };

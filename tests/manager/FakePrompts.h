@@ -27,6 +27,8 @@ public:
     std::vector<TOpenFileRequest> OpenRequests;
     std::vector<TSaveFileRequest> SaveRequests;
     std::function<int(QDialog&)> OnRun;
+    // Runs while a question is open, before it is answered.
+    std::function<void()> WhileAsked;
     int DialogsRun = 0;
 
     void Show(QWidget*, TBoxKind kind, const QString& text) override {
@@ -34,6 +36,9 @@ public:
     }
     bool Ask(QWidget*, const QString& text) override {
         Asked.push_back(text);
+        if (WhileAsked) {
+            WhileAsked();
+        }
         return Take(Answers, false);
     }
     std::optional<QString> OpenFile(QWidget*, const TOpenFileRequest& request) override {
