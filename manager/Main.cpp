@@ -500,6 +500,7 @@ void TFrmMain::NewTask() {
     }
     if (const auto added = taskCommands_->NewTask(this)) {
         UpdateTaskTree(*added, TTreeMode::Add);
+        RootNode()->setExpanded(true); // the first task comes into a root without children
     }
 }
 

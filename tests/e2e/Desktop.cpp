@@ -100,7 +100,8 @@ std::string ReadDisplayNumber(int fd) {
 }
 
 std::vector<std::string> DisplayEnvironment(const std::string& display) {
-    return {"DISPLAY=" + display, "HOME=/root", "XDG_RUNTIME_DIR=/tmp",
+    // UTC, as the service harness runs the service: both programs see the same day.
+    return {"DISPLAY=" + display, "TZ=UTC", "HOME=/root", "XDG_RUNTIME_DIR=/tmp",
             "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 

@@ -8,6 +8,7 @@
 #include "tests/e2e/ServiceHarness.h"
 
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -248,6 +249,81 @@ TEST_F(ManagerOnDesktop, InServiceModeRunAndTruncateGoThroughTheService) {
         return service.LogMessages() == std::vector<std::string>{"System log truncated."};
     }));
     EXPECT_EQ(service.Runs("once"), 1);
+    dir_.clear(); // the harness removes its directory
+}
+
+// The user adds a task with the editors, keys only, while the real service runs: the manager
+// saves it and tells the service, which starts it at the next minute of its clock.
+TEST_F(ManagerOnDesktop, TaskAddedInTheEditorsIsStartedByTheService) {
+    if (::geteuid() != 0 && !PrivateRunAvailable()) {
+        GTEST_SKIP() << "the service needs a private /run or root here";
+    }
+    // Both programs run in UTC; the service's day is the manager's today.
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    const TDateTime today = EncodeDate(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday);
+    TServiceHarness service("TaskFromEditors", {}, /*ownClientSlot=*/false);
+    const std::string command = service.MarkerScript("report");
+    service.Start({.FakeStart = today + EncodeTime(23, 50), .MovableClock = true});
+    ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
+
+    const TDesktop desktop({.NotificationArea = false});
+    dir_ = service.Dir();
+    TManagerRun manager(dir_, desktop);
+    manager.Start({"-d"});
+    const auto window = desktop.WaitForWindow(MainWindowName);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
+
+    desktop.Keys(*window, {"alt+t"});
+    desktop.Keys({"n"}); // Task > New
+    const auto editor = desktop.WaitForWindow("^Insert a new task$");
+    ASSERT_TRUE(editor);
+    desktop.Run({"xdotool", "type", "--delay", "40", "Report"});
+    desktop.Keys({"Tab", "Tab", "space"}); // the command's "..."
+    const auto browse = desktop.WaitForWindow("^Command line$");
+    ASSERT_TRUE(browse);
+    desktop.Run({"xdotool", "type", "--delay", "20", command});
+    desktop.Keys({"Return"});
+    ASSERT_TRUE(desktop.WaitUntilGone(*browse));
+    desktop.Keys(*editor, {"Tab", "Tab", "Tab", "Tab", "Tab", "space"}); // "Enabled"
+
+    desktop.Keys(*editor, {"alt+s"}); // the schedule's defaults: every day at 00:00 from today
+    const auto schedule = desktop.WaitForWindow("^Schedule Editor \\[Report\\]$");
+    ASSERT_TRUE(schedule);
+    desktop.Screenshot(*schedule, Shot("schedule-editor"));
+    desktop.Keys(*schedule, {"alt+o"});
+    ASSERT_TRUE(desktop.WaitUntilGone(*schedule));
+
+    desktop.Keys(*editor, {"shift+Tab", "shift+Tab", "space"}); // the working directory's "..."
+    const auto chooser = desktop.WaitForWindow("^Select a directory \\[");
+    ASSERT_TRUE(chooser);
+    desktop.Screenshot(*chooser, Shot("directory-chooser"));
+    desktop.Keys(*chooser, {"Escape"}); // cancelled: the command's directory
+    ASSERT_TRUE(desktop.WaitUntilGone(*chooser));
+    desktop.Screenshot(*editor, Shot("task-editor"));
+    desktop.Keys(*editor, {"alt+o"});
+    ASSERT_TRUE(desktop.WaitUntilGone(*editor));
+
+    // Saved, and read by the service on "TN 1" (there was no task file before).
+    ASSERT_TRUE(service.WaitForLogLine("Task list (re)loaded"))
+        << testing::PrintToString(service.LogMessages());
+    TTaskList saved;
+    saved.LoadFromFile(service.Path("tarvok.tsk"));
+    ASSERT_EQ(saved.Count(), 1u);
+    const TTaskDef task = saved.GetTask(0);
+    EXPECT_EQ(task.Id, 1);
+    EXPECT_EQ(task.Name, "Report");
+    EXPECT_EQ(task.Command, command);
+    EXPECT_EQ(task.WorkDir, dir_.string() + "/");
+    EXPECT_TRUE(task.Enabled);
+    EXPECT_EQ(task.Schedule.StartDate, today);
+
+    service.SetClock(today + EncodeTime(23, 59, 58));
+    EXPECT_TRUE(service.WaitForLogLine("Task \"Report\" [1] started."));
+    EXPECT_TRUE(service.WaitUntil([&] { return service.Runs("report") == 1; }));
+    desktop.Screenshot(*window, Shot("main-window-new-task"));
     dir_.clear(); // the harness removes its directory
 }
 
