@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QTextBrowser>
@@ -114,6 +115,8 @@ bool THelpWindow::Load(const QString& helpPath, const QString& contentsPath) {
         std::fill(parents.begin() + topic.Level + 1, parents.end(), nullptr);
     }
     tvContents->expandAll();
+    // The guide's pictures lie beside it.
+    Browser->setSearchPaths({QFileInfo(helpPath).absolutePath()});
     Browser->setHtml(QString::fromStdString(guide));
     return true;
 }

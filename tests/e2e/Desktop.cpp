@@ -243,9 +243,13 @@ TManagerRun::TManagerRun(const fs::path& dir, const TDesktop& desktop)
     : dir_(dir), desktop_(desktop) {
     fs::create_directories(dir_);
     const fs::path built = TARVOK_BINARY;
-    for (const char* file : {"tarvok", "tarvok.hlp", "tarvok.cnt"}) {
-        fs::copy_file(built.parent_path() / file, dir_ / file,
-                      fs::copy_options::overwrite_existing);
+    for (const fs::directory_entry& entry : fs::directory_iterator(built.parent_path())) {
+        const fs::path name = entry.path().filename();
+        // The program, its help and the help's pictures.
+        if (name == "tarvok" || name == "tarvok.hlp" || name == "tarvok.cnt" ||
+            name.extension() == ".png") {
+            fs::copy_file(entry.path(), dir_ / name, fs::copy_options::overwrite_existing);
+        }
     }
 }
 

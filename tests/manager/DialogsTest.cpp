@@ -7,6 +7,7 @@
 #include "tests/TempDir.h"
 #include "tests/manager/FakePrompts.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -19,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <regex>
 
 namespace tarvok {
 namespace {
@@ -212,6 +214,25 @@ TEST(HelpWindow, EveryTopicOfTheShippedContentsHasItsPlaceInTheGuide) {
               std::count_if(contents.Topics.begin(), contents.Topics.end(),
                             [](const THelpTopic& topic) { return topic.Level == 1; }));
     EXPECT_FALSE(help.Load(HELP_DIR "/tarvok.hlp", HELP_DIR "/missing.cnt"));
+}
+
+TEST(HelpWindow, EveryPictureOfTheGuideIsFoundBesideIt) {
+    THelpWindow help;
+    ASSERT_TRUE(help.Load(HELP_DIR "/tarvok.hlp", HELP_DIR "/tarvok.cnt"));
+    std::ifstream in(HELP_DIR "/tarvok.hlp");
+    const std::string guide(std::istreambuf_iterator<char>(in), {});
+    const std::regex picture("<img src=\"([^\"]+)\"");
+    int pictures = 0;
+    for (auto it = std::sregex_iterator(guide.begin(), guide.end(), picture);
+         it != std::sregex_iterator(); ++it) {
+        ++pictures;
+        const QString name = QString::fromStdString((*it)[1].str());
+        // The browser hands a file's bytes over; the document decodes them.
+        const QVariant resource =
+            help.Browser->loadResource(QTextDocument::ImageResource, QUrl(name));
+        EXPECT_FALSE(QImage::fromData(resource.toByteArray()).isNull()) << name.toStdString();
+    }
+    EXPECT_GE(pictures, 3);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Renders the task editor, the schedule editor and the directory chooser with a sample task into
 // PNG files, for the help and the README:
 //
-//   editor_screenshots docs/images              # at 100 %
+//   editor_screenshots manager/help             # at 100 %, the help's pictures
 //   QT_SCALE_FACTOR=2 editor_screenshots /tmp/x  # at 200 %
 //
 // The task lies on a share //fs1/sales, imitated by a directory and a recorded mount table, so
