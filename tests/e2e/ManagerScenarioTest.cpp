@@ -72,6 +72,20 @@ protected:
         desktop.Keys(keys);
     }
 
+    // The manager shown at start ("-d") in the service's directory, as its command window: its
+    // window once the service has heard from it, or nothing.
+    std::optional<std::string> OpenCommandWindow(TServiceHarness& service, const TDesktop& desktop,
+                                                 std::optional<TManagerRun>& manager) {
+        dir_ = service.Dir();
+        manager.emplace(dir_, desktop);
+        manager->Start({"-d"});
+        auto window = desktop.WaitForWindow(MainWindowName);
+        if (window && !service.WaitForLogLine("Client has connected.")) {
+            window.reset();
+        }
+        return window;
+    }
+
     fs::path dir_;
 };
 
@@ -199,13 +213,10 @@ TEST_F(ManagerOnDesktop, RunningServiceMakesItTheCommandWindow) {
     ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
 
     const TDesktop desktop({.NotificationArea = false});
-    dir_ = service.Dir();
-    TManagerRun manager(dir_, desktop);
-    manager.Start({"-d"});
-    const auto window = desktop.WaitForWindow(MainWindowName);
-    ASSERT_TRUE(window);
+    std::optional<TManagerRun> manager;
     // It told the service it is there; the service's lines reach its list.
-    ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
+    const auto window = OpenCommandWindow(service, desktop, manager);
+    ASSERT_TRUE(window);
     // The first task opened, and its schedule.
     desktop.Keys(*window, {"Down", "Right", "Down", "Down", "Down", "Down", "Down", "Right"});
     desktop.Screenshot(*window, Shot("main-window"));
@@ -269,21 +280,21 @@ TEST_F(ManagerOnDesktop, TaskAddedInTheEditorsIsStartedByTheService) {
     ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
 
     const TDesktop desktop({.NotificationArea = false});
-    dir_ = service.Dir();
-    TManagerRun manager(dir_, desktop);
-    manager.Start({"-d"});
-    const auto window = desktop.WaitForWindow(MainWindowName);
+    std::optional<TManagerRun> manager;
+    const auto window = OpenCommandWindow(service, desktop, manager);
     ASSERT_TRUE(window);
-    ASSERT_TRUE(service.WaitForLogLine("Client has connected."));
 
     desktop.Keys(*window, {"alt+t"});
     desktop.Keys({"n"}); // Task > New
     const auto editor = desktop.WaitForWindow("^Insert a new task$");
     ASSERT_TRUE(editor);
+    // The keyboard to the editor, whose name box has the focus.
+    desktop.Run({"xdotool", "windowfocus", "--sync", *editor});
     desktop.Run({"xdotool", "type", "--delay", "40", "Report"});
     desktop.Keys({"Tab", "Tab", "space"}); // the command's "..."
     const auto browse = desktop.WaitForWindow("^Command line$");
     ASSERT_TRUE(browse);
+    desktop.Run({"xdotool", "windowfocus", "--sync", *browse}); // to its file name box
     desktop.Run({"xdotool", "type", "--delay", "20", command});
     desktop.Keys({"Return"});
     ASSERT_TRUE(desktop.WaitUntilGone(*browse));
