@@ -131,5 +131,25 @@ TEST_F(TaskCommandsWindowTest, ReadOnlyUserChangesNothingButSeesProperties) {
     EXPECT_EQ(TaskNodes(*window), QStringList({"Backup [1]"}));
 }
 
+// A name another writer cut inside a character shows a replacement character, in the tree and in
+// the editor, and an edit stores whole characters.
+TEST_F(TaskCommandsWindowTest, NameCutInsideACharacterShowsAReplacement) {
+    WriteTasks({Task(1, "Caf\xC3")});
+    auto window = Open();
+    EXPECT_EQ(TaskNodes(*window), QStringList({QStringLiteral("Caf\uFFFD [1]")}));
+    Select(*window, 0);
+    QString shown;
+    prompts_.OnRun = [&shown](QDialog& dialog) {
+        auto& editor = dynamic_cast<TDlgEdit&>(dialog);
+        editor.FormShow();
+        shown = editor.edTaskName->text();
+        editor.accept();
+        return QDialog::Accepted;
+    };
+    window->MITaskEdit->trigger();
+    EXPECT_EQ(shown, QStringLiteral("Caf\uFFFD"));
+    EXPECT_EQ(window->Tasks.GetTask(0).Name, "Caf\uFFFD");
+}
+
 } // namespace
 } // namespace tarvok
