@@ -472,11 +472,8 @@ void TFrmMain::ConnectTaskCommands() {
                            std::int32_t taskId) { SendToService(FormatMessage(code, taskId)); },
             .HoldMinuteTick =
                 [this](bool hold) {
-                    if (hold) {
-                        tickWasRunning_ = Timer->isActive();
-                        Timer->stop();
-                    } else if (tickWasRunning_) {
-                        Timer->start();
+                    if (Timers != nullptr) {
+                        Timers->Hold(hold);
                     }
                 },
         });
@@ -525,14 +522,6 @@ void TFrmMain::DeleteSelectedTask() {
     if (taskCommands_->DeleteSelectedTask(this, selected) == TDeleteOutcome::Removed) {
         UpdateTaskTree(selected, TTreeMode::Remove);
     }
-}
-
-bool TFrmMain::RemoveTask(const TTaskDef& task) {
-    if (!taskCommands_->RemoveTask(this, task)) {
-        return false;
-    }
-    UpdateTaskTree(task, TTreeMode::Remove);
-    return true;
 }
 
 void TFrmMain::ShowTaskProperties() {

@@ -145,9 +145,6 @@ public:
     void EditTask();
     void DeleteSelectedTask();
     void ShowTaskProperties();
-    // Removes a task here, without the service: its run entry, its record, the file and its
-    // node. False, with a box, when the file could not be saved; then nothing changed.
-    bool RemoveTask(const TTaskDef& task);
 
     void LoadTasks();
     void UpdateTaskTree(const TTaskDef& task, TTreeMode mode);
@@ -282,7 +279,6 @@ private:
     QTimer* trayWatch_;
     THelpWindow* helpWindow_ = nullptr;
     std::unique_ptr<TTaskCommands> taskCommands_;
-    bool tickWasRunning_ = false; // while a task command holds the minute tick
     bool sessionEnding_ = false;
     bool ended_ = false;
 };

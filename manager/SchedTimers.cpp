@@ -53,6 +53,15 @@ void TSchedulerTimers::Start(bool readMessages) {
     }
 }
 
+void TSchedulerTimers::Hold(bool hold) {
+    if (hold) {
+        tickedBeforeHold_ = timer_.isActive();
+        timer_.stop();
+    } else if (tickedBeforeHold_) {
+        timer_.start(static_cast<int>(MsToNextGridPoint(clock_.Now(), TickGridMs)));
+    }
+}
+
 void TSchedulerTimers::Tick() {
     timer_.start(static_cast<int>(MsToNextGridPoint(clock_.Now(), TickGridMs)));
     scheduler_.OnTimer();

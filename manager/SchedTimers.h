@@ -32,6 +32,10 @@ public:
     // The first tick at the next whole second. With readMessages the slot is read from now on,
     // what already waits at once; without (a platform without the service), never.
     void Start(bool readMessages);
+    // Holds the ticks while a question is open (true) and lets them go on from the next whole
+    // second (false), if they ran before; the messages are read all the while. A minute whose
+    // first second passes meanwhile is not tested.
+    void Hold(bool hold);
     bool Ticking() const { return timer_.isActive(); }
     bool ReadsMessages() const { return readsMessages_; }
 
@@ -45,6 +49,7 @@ private:
     QTimer timer_;
     std::shared_ptr<TRelay> relay_;
     bool readsMessages_ = false;
+    bool tickedBeforeHold_ = false;
 };
 
 } // namespace tarvok

@@ -73,12 +73,12 @@ TEST_F(TaskCommandsWindowTest, CommandsKeepTreeListAndFileInStep) {
     EXPECT_EQ(window->Tasks.GetTask(1).Name, "Mail weekly");
 
     bool tickedWhileAsked = true;
-    prompts_.WhileAsked = [&] { tickedWhileAsked = window->Timer->isActive(); };
+    prompts_.WhileAsked = [&] { tickedWhileAsked = window->Timers->Ticking(); };
     prompts_.Answers = {true};
     Select(*window, 0);
     window->MITaskDelete->trigger();
     EXPECT_FALSE(tickedWhileAsked);
-    EXPECT_TRUE(window->Timer->isActive());
+    EXPECT_TRUE(window->Timers->Ticking());
     EXPECT_THAT(prompts_.Asked, ElementsAre("Delete task \"Backup\"?"));
     EXPECT_EQ(TaskNodes(*window), QStringList({"Mail weekly [4]", "Report [2]"}));
     EXPECT_EQ(SavedIds(), (std::vector<std::int32_t>{4, 2}));
@@ -112,6 +112,10 @@ TEST_F(TaskCommandsWindowTest, InServiceModeTheServiceIsToldAndDeletes) {
     EXPECT_THAT(channel_.Sent, ElementsAre("TN 2", "TM 1", "TD 1"));
     EXPECT_EQ(TaskNodes(*window), QStringList({"Backup all [1]", "Report [2]"}));
     EXPECT_EQ(SavedIds(), (std::vector<std::int32_t>{1, 2}));
+
+    channel_.Inbox.push_back("TX 1");
+    window->Scheduler->DrainMessages();
+    EXPECT_EQ(TaskNodes(*window), QStringList({"Report [2]"}));
 }
 
 TEST_F(TaskCommandsWindowTest, ReadOnlyUserChangesNothingButSeesProperties) {
