@@ -18,13 +18,13 @@
 //                           reread_ms is one reread of the full log, which the old rule did for
 //                           every "LC"
 //
-// It runs in a network namespace of its own, so it never meets a Tarvok on this machine.
+// Each manager runs from a program directory of its own, so it never meets a Tarvok on this
+// machine.
 #include "manager/Channel.h"
 #include "manager/Main.h"
 #include "manager/Prompts.h"
 #include "shared/MailSlot.h"
 #include "shared/Protocol.h"
-#include "tests/NetworkNamespace.h"
 #include "tests/Spawn.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/ServiceHarness.h"
@@ -273,6 +273,7 @@ BENCHMARK(BM_ManagerMinuteToStart)
 
 void BM_ManagerMessageBurst(benchmark::State& state) {
     const fs::path dir = MakeProgramDir("burst");
+    UseSlotsOf(dir);
     const TMailSlot service(ServiceSlotName); // the manager starts as the service's window
     const std::unique_ptr<TManagerChannel> channel = SlotChannel();
     const TSystemClock clock;
@@ -319,11 +320,6 @@ BENCHMARK(BM_ManagerMessageBurst)->Iterations(5)->UseManualTime()->Unit(benchmar
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string failure = tarvok::testing_support::EnterOwnNetworkNamespace();
-    if (!failure.empty()) {
-        std::fprintf(stderr, "cannot run in a network namespace of its own: %s\n", failure.c_str());
-        return 1;
-    }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

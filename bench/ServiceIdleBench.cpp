@@ -9,8 +9,8 @@
 //   rss_KiB       VmRSS at the end
 //   passes        status messages received over the span (two a second when healthy)
 //
-// It runs in a network namespace of its own, so it never meets a Tarvok on this machine.
-#include "tests/NetworkNamespace.h"
+// The service runs from a program directory of its own, so it never meets a Tarvok on this
+// machine.
 #include "tests/e2e/ServiceHarness.h"
 
 #include <benchmark/benchmark.h>
@@ -82,11 +82,6 @@ BENCHMARK(BM_ServiceIdle)->Arg(100)->Iterations(1)->UseManualTime()->Unit(benchm
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string failure = tarvok::testing_support::EnterOwnNetworkNamespace();
-    if (!failure.empty()) {
-        std::fprintf(stderr, "cannot run in a network namespace of its own: %s\n", failure.c_str());
-        return 1;
-    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -9,12 +9,12 @@
 //                       [--log-lines 3000] [--service path/to/another/TarvokSvc]
 //                       [--cgroup DIR [--compare-cgroup DIR]]
 //
-// TarvokSvc runs from a program directory of its own, in a network namespace of its own, with
-// this program playing systemd and owning the manager's slot (tests/e2e/ServiceHarness.h). Its
-// tasks start the recorder at every minute from --first-minute (a Unix time on a minute
-// boundary, read as UTC, as the service runs) for --minutes minutes; each start appends the
-// moment it began to <out-dir>/tarvok.starts. The other scheduler is only watched: its starts
-// file is read and its CPU time and memory are sampled at the same moments as the service's.
+// TarvokSvc runs from a program directory of its own, with this program playing systemd and owning
+// the manager's slot (tests/e2e/ServiceHarness.h). Its tasks start the recorder at every minute
+// from --first-minute (a Unix time on a minute boundary, read as UTC, as the service runs) for
+// --minutes minutes; each start appends the moment it began to <out-dir>/tarvok.starts. The other
+// scheduler is only watched: its starts file is read and its CPU time and memory are sampled at the
+// same moments as the service's.
 //
 // With --cgroup (an empty cgroup v2 directory), the service is moved into that control group
 // once it runs, and the CPU time of the group (the service and every process it started, to
@@ -25,7 +25,6 @@
 // has run for a while does, so every line it adds rewrites a full log.
 //
 // Prints one Markdown table to standard output. Exits non-zero only when it could not run.
-#include "tests/NetworkNamespace.h"
 #include "tests/e2e/ServiceHarness.h"
 
 #include <algorithm>
@@ -601,12 +600,6 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnInterrupt);
     try {
         const TOptions options = ParseOptions(argc, argv);
-        const std::string failure = tarvok::testing_support::EnterOwnNetworkNamespace();
-        if (!failure.empty()) {
-            std::fprintf(stderr, "cannot run in a network namespace of its own: %s\n",
-                         failure.c_str());
-            return 1;
-        }
         return Run(options);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_start_latency: %s\n", error.what());

@@ -201,7 +201,7 @@ void FuzzService(std::string_view text) {
     for (const std::string_view line : Lines(text)) {
         CheckParse(line);
         const std::size_t before = sent.size();
-        thread.HandleMessage(std::string(line));
+        thread.HandleMessage(std::string(line), 1000);
         CheckSent(sent, before);
         CheckListMatchesFile(thread, paths.TaskPath);
     }

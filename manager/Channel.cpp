@@ -11,20 +11,20 @@ class TSlotChannel final : public TManagerChannel {
 public:
     bool SlotExists(std::string_view name) override { return tarvok::SlotExists(name); }
 
-    bool OpenClientSlot() override {
+    TSlotOpening OpenClientSlot() override {
         if (!client_) {
             auto slot = std::make_unique<TMailSlot>(ClientSlotName);
             if (slot->CreationFailed()) {
-                return false;
+                return slot->InUse() ? TSlotOpening::Taken : TSlotOpening::OutOfReach;
             }
             client_ = std::move(slot);
         }
-        return true;
+        return TSlotOpening::Opened;
     }
 
     void CloseClientSlot() override { client_.reset(); }
 
-    std::string ReadMessage() override { return client_ ? client_->ReadMessage() : std::string(); }
+    TSlotMessage Receive() override { return client_ ? client_->Receive() : TSlotMessage(); }
 
     void SetArrivalHook(std::function<void()> hook) override {
         if (client_) {

@@ -2,9 +2,11 @@
 // sending to the service. The real one is SlotChannel(); tests give a fake.
 //
 //   if (channel.SlotExists(ServiceSlotName)) ...          // the service runs
-//   channel.OpenClientSlot();
+//   if (channel.OpenClientSlot() == TSlotOpening::Opened) ...
 //   channel.Send(FormatMessage(TMessageCode::ClientConnected));
 #pragma once
+
+#include "shared/MailSlot.h"
 
 #include <functional>
 #include <memory>
@@ -13,16 +15,24 @@
 
 namespace tarvok {
 
+enum class TSlotOpening {
+    Opened,
+    Taken,      // another program owns the slot
+    OutOfReach, // the slots cannot be reached (not an administrator, as far as the system knows)
+};
+
 class TManagerChannel {
 public:
     virtual ~TManagerChannel() = default;
     // True when some program owns the slot of that name.
     virtual bool SlotExists(std::string_view name) = 0;
-    // Makes the manager's receiving slot; false when another program owns it.
-    virtual bool OpenClientSlot() = 0;
+    // Makes the manager's receiving slot.
+    virtual TSlotOpening OpenClientSlot() = 0;
     virtual void CloseClientSlot() = 0;
-    // The oldest message waiting in the manager's slot, or an empty text.
-    virtual std::string ReadMessage() = 0;
+    // The oldest message waiting in the manager's slot, with the account that sent it (whose a
+    // process handed over with "TS" must be), or an empty text.
+    virtual TSlotMessage Receive() = 0;
+    std::string ReadMessage() { return Receive().Text; }
     // Called from another thread whenever messages arrived in the manager's slot.
     virtual void SetArrivalHook(std::function<void()> hook) = 0;
     // To the service's slot; false when nobody received it (the message is lost).

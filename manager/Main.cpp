@@ -365,11 +365,17 @@ void TFrmMain::FormCreate() {
 
     CreateLogger();
     // Shows the clock, the next run or "COMMAND WINDOW", the light and the icon.
-    schedulerWindow_ =
-        std::make_unique<TMainSchedulerWindow>(*this, setup_.PlatformKind == PlatformNt);
-    Scheduler = std::make_unique<TScheduler>(
-        TScheduler::TSetup{setup_.Clock, setup_.Processes, Tasks, ProcessTable, *Logger,
-                           *schedulerWindow_, setup_.Channel, ServiceMode});
+    schedulerWindow_ = std::make_unique<TMainSchedulerWindow>(
+        *this, setup_.PlatformKind == PlatformNt && !slotsOutOfReach_);
+    Scheduler = std::make_unique<TScheduler>(TScheduler::TSetup{.Clock = setup_.Clock,
+                                                                .Processes = setup_.Processes,
+                                                                .Tasks = Tasks,
+                                                                .ProcessTable = ProcessTable,
+                                                                .Logger = *Logger,
+                                                                .Window = *schedulerWindow_,
+                                                                .Channel = setup_.Channel,
+                                                                .ServiceMode = ServiceMode,
+                                                                .LooksOnly = slotsOutOfReach_});
     Timers = new TSchedulerTimers(*Scheduler, setup_.Clock, this);
     if (ReadOnly()) {
         WarnReadOnly();
@@ -397,9 +403,7 @@ TFrmMain::TStartBranch TFrmMain::ChooseStartBranch() const {
 
 void TFrmMain::ApplyStartBranch(TStartBranch branch) {
     if (branch == TStartBranch::Standalone) {
-        SetStateIcon(TrayClockImage);
-        lblSvcStatus->hide();
-        glSvcStatus->hide();
+        HideServiceState();
         InstanceOk = true;
         return;
     }
@@ -407,7 +411,10 @@ void TFrmMain::ApplyStartBranch(TStartBranch branch) {
     SetStateIcon(TrayRedImage);
     // A manager that starts at the same moment may take the slot between the look and the
     // making; it then counts as the one already running.
-    if (branch == TStartBranch::AnotherManager || !setup_.Channel.OpenClientSlot()) {
+    const TSlotOpening opening = branch == TStartBranch::AnotherManager
+                                     ? TSlotOpening::Taken
+                                     : setup_.Channel.OpenClientSlot();
+    if (opening == TSlotOpening::Taken) {
         setup_.Prompts.Show(this, TBoxKind::Warning,
                             QStringLiteral("An instance of %1 (command window) is already "
                                            "running.\r\nThe program will end.")
@@ -415,7 +422,20 @@ void TFrmMain::ApplyStartBranch(TStartBranch branch) {
         return;
     }
     InstanceOk = true;
+    if (opening == TSlotOpening::OutOfReach) {
+        // Only administrators reach the slots: whether a service runs cannot be known here, so
+        // this manager neither follows one nor schedules beside one.
+        slotsOutOfReach_ = true;
+        HideServiceState();
+        return;
+    }
     ServiceMode = branch == TStartBranch::CommandWindow;
+}
+
+void TFrmMain::HideServiceState() {
+    SetStateIcon(TrayClockImage);
+    lblSvcStatus->hide();
+    glSvcStatus->hide();
 }
 
 void TFrmMain::CreateLogger() {

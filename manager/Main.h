@@ -256,6 +256,8 @@ private:
     void FormShow();
     TStartBranch ChooseStartBranch() const;
     void ApplyStartBranch(TStartBranch branch);
+    // The light, its label and the icon's square: for a manager that cannot know the service.
+    void HideServiceState();
     void CreateLogger();
     void RunLegacyUpgrade();
     void MarkUnreadable(const std::string& reason);
@@ -274,6 +276,8 @@ private:
     std::unique_ptr<TSchedulerWindow> schedulerWindow_;
     std::string longTimeFormat_;
     int stateIconIndex_ = -1;
+    // The slots could not be reached at start-up: no service is followed, nothing scheduled.
+    bool slotsOutOfReach_ = false;
     std::string unreadableReason_;
     QFileSystemWatcher* taskFileWatcher_ = nullptr;
     QTimer* trayWatch_;

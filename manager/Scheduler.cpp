@@ -72,11 +72,14 @@ TScheduler::TScheduler(TSetup setup)
     : clock_(setup.Clock), processes_(setup.Processes), tasks_(setup.Tasks),
       table_(setup.ProcessTable), log_(setup.Logger), window_(setup.Window),
       channel_(setup.Channel), steadyNow_(std::move(setup.SteadyNow)), minutes_(clock_.Now()),
-      serviceMode_(setup.ServiceMode), heardFromService_(steadyNow_()) {
+      serviceMode_(setup.ServiceMode), looksOnly_(setup.LooksOnly),
+      heardFromService_(steadyNow_()) {
     log_.Suppressed = serviceMode_;
     ShowServiceState(serviceMode_ ? TServiceState::Running : TServiceState::Stopped);
     window_.SetStatusText(TimePanel, "Current time: " + StatusTime(clock_.Now()));
-    if (serviceMode_) {
+    if (looksOnly_) {
+        window_.SetStatusText(RunPanel, "");
+    } else if (serviceMode_) {
         window_.SetStatusText(RunPanel, CommandWindowText);
     } else {
         ShowNextRun();
@@ -124,6 +127,9 @@ void TScheduler::RunDeferred() {
 void TScheduler::Tick() {
     const TDateTime now = clock_.Now();
     window_.SetStatusText(TimePanel, "Current time: " + StatusTime(now));
+    if (looksOnly_) {
+        return;
+    }
     if (serviceMode_) {
         WatchService();
         return;
@@ -140,8 +146,9 @@ void TScheduler::Tick() {
 
 bool TScheduler::Drain() {
     std::size_t read = 0;
-    for (std::string text = channel_.ReadMessage(); !text.empty(); text = channel_.ReadMessage()) {
-        HandleServiceMessage(ParseMessage(text));
+    for (TSlotMessage message = channel_.Receive(); !message.Text.empty();
+         message = channel_.Receive()) {
+        HandleServiceMessage(ParseMessage(message.Text), message.SenderUid);
         if (++read == SlotQueueLimit) {
             break;
         }
@@ -155,7 +162,7 @@ bool TScheduler::Drain() {
     return read == SlotQueueLimit;
 }
 
-void TScheduler::HandleServiceMessage(const TMessage& message) {
+void TScheduler::HandleServiceMessage(const TMessage& message, std::uint32_t senderUid) {
     if (!message.Code) {
         return;
     }
@@ -167,6 +174,9 @@ void TScheduler::HandleServiceMessage(const TMessage& message) {
         SetBlockingState(message.TaskId, message.ProcessId, false);
         break;
     case TMessageCode::TaskStarted:
+        // Followed as the very process the service started: after "SD" the manager's own sweep
+        // reports its end, and no process that later gets its id stands in for it.
+        TakeOverRun(table_, message.TaskId, message.ProcessId, senderUid, processes_);
         SetBlockingState(message.TaskId, message.ProcessId, true);
         break;
     case TMessageCode::TaskDeleted:

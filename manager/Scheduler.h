@@ -85,6 +85,9 @@ public:
         bool& ServiceMode;
         // Measures the service's silence; a clock that can be set would hide or invent it.
         TSteadyNow SteadyNow = [] { return std::chrono::steady_clock::now(); };
+        // The manager cannot reach the slots, so it cannot tell whether a service runs: it shows
+        // the time and starts nothing by itself, lest it start every task beside the service.
+        bool LooksOnly = false;
     };
 
     // Shows the state it starts in (light, icon, both panels) and waits for the next whole
@@ -119,7 +122,8 @@ private:
     void Tick();
     bool Drain();
     void RunDeferred();
-    void HandleServiceMessage(const TMessage& message);
+    // The sender's account is whose a process handed over with "TS" must be.
+    void HandleServiceMessage(const TMessage& message, std::uint32_t senderUid);
     void ShowServiceState(TServiceState state);
     void HandOverToService();
     void TakeOver();
@@ -138,6 +142,7 @@ private:
     TSteadyNow steadyNow_;
     TMinuteRule minutes_;
     bool& serviceMode_;
+    const bool looksOnly_;
     TServiceState shown_ = TServiceState::Stopped;
     std::chrono::steady_clock::time_point heardFromService_;
     // Set while a tick or a drain runs; a call that comes meanwhile is noted and run after it.

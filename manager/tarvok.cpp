@@ -28,9 +28,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     TPrompts& prompts = DesktopPrompts();
 
-    // Held only while starting, so that two managers started together never both go on.
+    // Held only while starting, so that two managers started together never both go on. A user
+    // who cannot reach the slots goes on unguarded: only administrators can hold one.
     auto starting = std::make_unique<TMailSlot>(StartingSlotName);
-    if (starting->CreationFailed()) {
+    if (starting->InUse()) {
         prompts.Show(nullptr, TBoxKind::Information,
                      QStringLiteral("There is another instance of tarvok in the startup phase."));
         return 0;

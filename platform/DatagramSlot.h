@@ -1,12 +1,22 @@
-// Local datagram endpoints named by a text address: what the mail slots stand on.
+// Local datagram endpoints at socket files: what the mail slots stand on.
+//
+// An address is the path of a socket file, "<slot directory>/<name>". The slot directory is
+// shared by the administrators of the directory that holds it (platform/Accounts.h) and by
+// nobody else: it belongs to that directory's group with mode 2770, so the system itself keeps
+// everyone else from reaching an address at all. Whoever first makes an endpoint in it creates
+// it; root makes it root's, whoever made it, and sets its group and mode right. A slot directory
+// found with another owner, group or mode is set right as far as the caller may, and anything
+// in it that a non-administrator owns is removed.
 //
 // One send is one datagram, delivered whole or not at all, in the order sent from one sender.
-// An address belongs to one receiving endpoint at a time and is freed when that endpoint is
-// closed or its process dies. On Linux an address is a name in the abstract unix-socket
-// namespace, which is per network namespace; addresses longer than MaxAddressLength never bind
-// and never receive (they are refused, not cut, so two long names cannot meet).
+// An address belongs to one receiving endpoint at a time: its socket file is made when the
+// endpoint is, and removed when it is closed. A file left by an endpoint whose process died has
+// nobody behind it; the next endpoint made there replaces it. Who makes an endpoint, replaces a
+// left-over file or removes a closed one holds the slot directory's lock meanwhile, so two
+// programs starting together never both get a name. Addresses too long for the system's socket
+// addresses are reached through a descriptor of their directory.
 //
-//     TDatagramSlot slot("\\\\.\\mailslot\\tarvokclient", 64);
+//     TDatagramSlot slot("/opt/tarvok/slots/tarvokclient", 64);
 //     while (slot.WaitForDatagram())
 //         while (auto datagram = slot.TryReceive()) ...
 //
@@ -17,6 +27,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,7 +35,9 @@
 
 namespace tarvok::platform {
 
-inline constexpr std::size_t MaxAddressLength = 107;
+// The mode a slot directory has, and the mode of the socket files in it.
+inline constexpr std::uint32_t SlotDirectoryMode = 02770;
+inline constexpr std::uint32_t SlotFileMode = 0660;
 
 struct TSenderCredentials {
     std::uint32_t Uid = 0;
@@ -49,14 +62,16 @@ struct TDatagram {
 class TDatagramSlot {
 public:
     TDatagramSlot(std::string_view address, std::size_t capacity);
+    // Removes the socket file, unless it is no longer this endpoint's.
     ~TDatagramSlot();
     TDatagramSlot(const TDatagramSlot&) = delete;
     TDatagramSlot& operator=(const TDatagramSlot&) = delete;
 
     bool Bound() const;
-    // True when the address was already bound by another endpoint.
+    // True when a live endpoint holds the address (or something that is not a socket file is
+    // there).
     bool InUse() const;
-    // The system's reason for a failed creation; empty when bound.
+    // The address and the system's reason for a failed creation; empty when bound.
     const std::string& Failure() const;
 
     // Blocks until a datagram waits or Stop() is called; false once stopped or never bound.
@@ -76,7 +91,7 @@ enum class TSendResult {
     Sent,
     NoReceiver, // nothing is bound at the address
     Full,       // the receiver's queue stayed full for the whole patience
-    Failed,     // any other failure, an unusable address included
+    Failed,     // any other failure, no access to the address included
 };
 
 // Sends one datagram. While the receiver's queue is full it waits for room at most `patience`
@@ -85,8 +100,19 @@ enum class TSendResult {
 TSendResult SendDatagram(std::string_view address, std::string_view bytes,
                          std::chrono::milliseconds patience);
 
-// True when an endpoint is bound at the address. Answers by binding it for a moment, so a
-// creation racing with the test can fail.
+// True when a live endpoint holds the address. Asks without taking it, so it never gets in the
+// way of an endpoint being made. False also where the caller may not reach the address.
 bool AddressInUse(std::string_view address);
+
+// For tests that force the moments which decide who gets a name; empty hooks (the default) do
+// nothing. Called on the thread making the endpoint.
+struct TSlotCreationHooks {
+    // Another holds the slot directory's lock; called just before waiting for it.
+    std::function<void()> LockBusy;
+    // With the lock held, the file at the name was found to have nobody behind it; called just
+    // before it is replaced.
+    std::function<void()> FoundStale;
+};
+void SetSlotCreationHooks(TSlotCreationHooks hooks);
 
 } // namespace tarvok::platform

@@ -54,8 +54,18 @@ struct TProcessState {
     std::uint32_t ExitCode = 0;
 };
 
-// Exit statuses of processes we started are kept for the last 4096 of them; a zombie of
-// another program's is read from the system when the system lets us.
+// Takes over following a process that another program started and handed over by its id: from
+// now on QueryProcess answers for this very process, whatever process gets the id after it. It
+// must belong (by its real user) to `owner`, the account that handed it over, or to this
+// program's own account; one that has already ended, or belongs to anyone else, counts as ended
+// at once. True when the process is followed. A process this program started itself is
+// followed already.
+bool FollowProcess(std::uint32_t processId, std::uint32_t owner);
+
+// A process this program started or took over is answered for by what it is, never by its id:
+// once it has ended it stays ended, whatever process gets the id next (the last 4096 that ended
+// are remembered, and the last 256 taken over). For any other id the system is asked, whoever
+// started the process; a zombie's exit status is read when the system lets us.
 TProcessState QueryProcess(std::uint32_t processId);
 
 } // namespace tarvok::platform

@@ -86,9 +86,12 @@ void TServiceHost::ServiceMain() {
     std::unique_ptr<TSchedulerThread> thread;
     try {
         thread = parts_.CreateThread();
-    } catch (const std::exception&) {
-        // The service cannot work without its thread: say so and stop cleanly.
-        ReportServiceEvent(TEventId::FailedToStart);
+    } catch (const std::exception& error) {
+        // The service cannot work without its thread: it says so and ends as failed, so that
+        // the service manager reports it and starts it again.
+        ReportServiceEvent(TEventId::FailedToStart, {error.what()});
+        exitCode_ = ServiceSpecificError;
+        specificExitCode_ = 1;
         currentState_ = Stopped;
         ReportStatusOrLog();
         return;

@@ -37,6 +37,9 @@ inline constexpr std::uint32_t ServiceType = 0x110;
 inline constexpr std::uint32_t AcceptStopPauseContinue = 3;
 inline constexpr std::uint32_t AcceptStopPauseContinueShutdown = 7;
 inline constexpr std::uint32_t StopWaitHintMs = 1500;
+// The exit code of a service that failed for a reason of its own (its service-specific code
+// says which): the scheduler thread could not be made.
+inline constexpr std::uint32_t ServiceSpecificError = 1066;
 
 // Sends one status message to the manager; false when it did not arrive (nobody listens).
 using TSendToManager = std::function<bool(const std::string& message)>;

@@ -20,7 +20,8 @@ const std::vector<platform::TEventMessage>& MessageTable() {
         {Raw(TEventId::Ended), "The service ended successfully.", {}},
         {Raw(TEventId::Interrogated), "The service status was interrogated.", {}},
         {Raw(TEventId::Paused), "The service was paused.", {}},
-        {Raw(TEventId::FailedToStart), "The service failed to start.", {}},
+        // The reason travels as a field of its own; the fixed text has no place for it.
+        {Raw(TEventId::FailedToStart), "The service failed to start.", {"TARVOK_REASON"}},
         {Raw(TEventId::UnexpectedCode),
          "The service handler received an unexpected code of '%1'.",
          {"TARVOK_CONTROL_CODE"}},

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace tarvok {
 
@@ -23,7 +24,8 @@ public:
               const auto code = ParseMessage(message).Code;
               return code && IsServiceRequest(*code);
           }) {}
-    std::string ReadMessage() override { return slot_.ReadMessage(); }
+    std::string Failure() const override { return slot_.Failure(); }
+    TSlotMessage ReadMessage() override { return slot_.Receive(); }
     void SendToClient(const std::string& message) override {
         SendSlotMessage(ClientSlotName, message);
     }
@@ -59,6 +61,11 @@ TTarvokThread::TTarvokThread(TSetup setup)
     log_.NamedMonth = true;
     channel_->SetArrivalHook([this] { Wake(); });
     log_.Add("Tarvok Service starting!");
+    if (const std::string failure = channel_->Failure(); !failure.empty()) {
+        log_.AddFmt("The service's slot could not be made (%s); the service ends.", failure);
+        channel_->SetArrivalHook(nullptr);
+        throw std::runtime_error(failure);
+    }
     ReloadTasks(0, TReloadMode::Rebuild);
 }
 
@@ -92,9 +99,9 @@ void TTarvokThread::Poll() {
     // The pass's lines reach the log file in one rewrite at its end: a minute that starts a
     // thousand tasks would otherwise rewrite a full log a thousand times.
     const TLogBatch batch(log_);
-    for (std::string message = channel_->ReadMessage(); !message.empty();
+    for (TSlotMessage message = channel_->ReadMessage(); !message.Text.empty();
          message = channel_->ReadMessage()) {
-        HandleMessage(message);
+        HandleMessage(message.Text, message.SenderUid);
     }
     NoteRefusedMessages();
     Tick();
@@ -143,7 +150,7 @@ void TTarvokThread::RunTask(const TTaskDef& task) {
     tarvok::RunTask(task, table_, runHost_, processes_);
 }
 
-void TTarvokThread::HandleMessage(const std::string& text) {
+void TTarvokThread::HandleMessage(const std::string& text, std::uint32_t senderUid) {
     const TMessage message = ParseMessage(text);
     if (!message.Code) {
         return;
@@ -161,9 +168,7 @@ void TTarvokThread::HandleMessage(const std::string& text) {
         }
         break;
     case TMessageCode::TaskStarted:
-        if (TTaskRunEntry* entry = table_.Find(message.TaskId)) {
-            entry->ProcessId = message.ProcessId;
-        }
+        TakeOverRun(table_, message.TaskId, message.ProcessId, senderUid, processes_);
         break;
     case TMessageCode::TaskAdded:
         ReloadTasks(message.TaskId, TReloadMode::NewTask);

@@ -23,6 +23,7 @@
 #include "service/PausableThread.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
+#include "shared/MailSlot.h"
 #include "shared/MinuteRule.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
@@ -40,8 +41,11 @@ namespace tarvok {
 class TSchedulerChannel {
 public:
     virtual ~TSchedulerChannel() = default;
-    // The next waiting message, or an empty text.
-    virtual std::string ReadMessage() = 0;
+    // Why the channel cannot hear the manager (its slot could not be made), with the slot's
+    // path; empty when it can.
+    virtual std::string Failure() const { return {}; }
+    // The next waiting message with its sender, or an empty text.
+    virtual TSlotMessage ReadMessage() = 0;
     virtual void SendToClient(const std::string& message) = 0;
     // How many messages were dropped since the last call because their sender may not control
     // the service. A channel that checks no senders drops none.
@@ -51,7 +55,8 @@ public:
 };
 
 // The real channel: owns the slot "TarvokService", keeping only the requests of the program
-// directory's administrators, and writes to "TarvokClient".
+// directory's administrators, and writes to "TarvokClient". A slot that cannot be made is the
+// channel's Failure.
 std::unique_ptr<TSchedulerChannel> OpenMailSlotChannel(const std::string& programDir);
 
 // From a wall-clock reading to its next whole or half second, where the thread's passes fall:
@@ -70,7 +75,8 @@ public:
     };
 
     // Created suspended: logs "Tarvok Service starting!" and loads the task list, but runs no
-    // pass until resumed.
+    // pass until resumed. A channel that cannot hear the manager is logged and raised as
+    // std::runtime_error: the service never runs deaf.
     explicit TTarvokThread(TSetup setup);
     // Ends the thread, then logs "Tarvok Service stopped!".
     ~TTarvokThread() override;
@@ -78,7 +84,8 @@ public:
     // One pass: every waiting message, then the tick. The pass's log lines are written and
     // announced together when it ends.
     void Poll() override;
-    void HandleMessage(const std::string& text);
+    // The sender's account is whose a process handed over with "TS" must be.
+    void HandleMessage(const std::string& text, std::uint32_t senderUid);
     void Tick();
     void ReloadTasks(std::int32_t taskId, TReloadMode mode);
     void RunTask(const TTaskDef& task);

@@ -113,7 +113,7 @@ int RunService(platform::TServiceDispatcher& dispatcher, TServiceHost& host) {
     if (int error = dispatcher.Run(ServiceName, [&host] { host.ServiceMain(); }); error != 0) {
         host.ReportServiceEvent(TEventId::DispatcherFailed, {std::to_string(error)});
     }
-    return 0;
+    return host.Status().ExitCode != 0 ? 1 : 0;
 }
 
 } // namespace tarvok

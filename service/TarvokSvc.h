@@ -6,7 +6,7 @@
 //   anything else          the usage lines
 //
 // The reports go to the given stream; the program ends with exit code 0 except when the event
-// messages cannot be written after the service was installed.
+// messages cannot be written after the service was installed, or the service failed to start.
 #pragma once
 
 #include "platform/EventLog.h"
@@ -37,7 +37,8 @@ void UninstallService(const TInstallParts& parts);
 void ShowUsage(std::ostream& out);
 
 // Hands the host to the dispatcher; when that fails (the program was not started by the
-// service manager) writes the failure event. The exit code: always 0.
+// service manager) writes the failure event. The exit code: 1 when the service stopped with an
+// exit code of its own (it failed to start), else 0.
 int RunService(platform::TServiceDispatcher& dispatcher, TServiceHost& host);
 
 } // namespace tarvok

@@ -59,10 +59,13 @@ TStalledReceivers& StalledReceivers() {
     return receivers;
 }
 
+std::mutex slotDirectoryMutex;
+std::optional<std::string> slotProgramDirectory;
+
 // Without its own directory a program knows of no administrator but root.
 TSenderPolicy ProgramAdministrators() {
     try {
-        return AdministratorsOf(ProgramPaths().ProgramDir);
+        return AdministratorsOf(SlotProgramDirectory());
     } catch (const platform::TIoError&) {
         return [](const platform::TSenderCredentials& sender) { return sender.Uid == 0; };
     }
@@ -70,8 +73,21 @@ TSenderPolicy ProgramAdministrators() {
 
 } // namespace
 
+std::string SlotProgramDirectory() {
+    std::lock_guard lock(slotDirectoryMutex);
+    if (!slotProgramDirectory) {
+        slotProgramDirectory = ProgramPaths().ProgramDir;
+    }
+    return *slotProgramDirectory;
+}
+
+void UseSlotsOf(const std::string& programDir) {
+    std::lock_guard lock(slotDirectoryMutex);
+    slotProgramDirectory = programDir.ends_with('/') ? programDir : programDir + "/";
+}
+
 std::string SlotPath(std::string_view name) {
-    std::string path = "\\\\.\\mailslot\\";
+    std::string path = SlotProgramDirectory() + "slots/";
     for (char c : name) {
         path += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
@@ -106,7 +122,7 @@ TMailSlot::~TMailSlot() {
     }
 }
 
-std::string TMailSlot::ReadMessage() {
+TSlotMessage TMailSlot::Receive() {
     std::lock_guard lock(mutex_);
     // Whatever is queued is older than anything still with the system, so order holds.
     if (queue_.empty()) {
@@ -115,7 +131,7 @@ std::string TMailSlot::ReadMessage() {
     if (queue_.empty()) {
         return {};
     }
-    std::string message = std::move(queue_.front());
+    TSlotMessage message = std::move(queue_.front());
     queue_.pop_front();
     return message;
 }
@@ -172,7 +188,7 @@ bool TMailSlot::Collect(std::size_t limit) {
         if (message.empty() || (wanted_ && !wanted_(message)) || queue_.size() >= SlotQueueLimit) {
             continue;
         }
-        queue_.push_back(std::move(message));
+        queue_.push_back({std::move(message), datagram->Sender->Uid});
         news = true;
     }
     return news;

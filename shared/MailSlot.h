@@ -1,10 +1,11 @@
 // Mail slots: one-way queues of short text messages between the programs.
 //
-// A program owns its receiving slot by name; anyone may send to a name, but a slot keeps only
-// the messages of the senders its policy accepts (by default the administrators of the program's
-// directory). Names match whatever their letter case. A message sent while nobody owns the name
-// is lost, and so is the queue of a slot when its owner ends. One sender's messages arrive in
-// the order sent.
+// A program owns its receiving slot by name. The slots of a program directory live in its
+// directory "slots/" (platform/DatagramSlot.h), which only the directory's administrators can
+// reach at all; on top of that a slot keeps only the messages of the senders its policy accepts
+// (by default those same administrators). Names match whatever their letter case. A message sent
+// while nobody owns the name is lost, and so is the queue of a slot when its owner ends. One
+// sender's messages arrive in the order sent.
 //
 //     TMailSlot slot("TarvokClient");
 //     for (std::string message = slot.ReadMessage(); !message.empty();
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <concepts>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -33,7 +35,17 @@ inline constexpr std::size_t MaxSlotMessage = 64;
 // Messages a slot holds for a reader that has not come round yet; later ones are dropped.
 inline constexpr std::size_t SlotQueueLimit = 4096;
 
-// "\\.\mailslot\" and the name in lower case (ASCII letters only; other bytes as they are).
+// The program directory whose slots this process makes and sends to: the running program's,
+// unless UseSlotsOf chose another. With its trailing '/'.
+std::string SlotProgramDirectory();
+
+// Makes the process use the slots of another program directory, as a program of that directory
+// would: for tests and tools that play one. Call it before any slot is made or used.
+void UseSlotsOf(const std::string& programDir);
+
+// The slot's socket file: "slots/" in the program directory and the name in lower case (ASCII
+// letters only; other bytes as they are).
+//   SlotPath("TarvokService") == "/opt/tarvok/slots/tarvokservice"
 std::string SlotPath(std::string_view name);
 
 // Whose messages a slot keeps, judged by the kernel's word on the sender. An empty policy
@@ -48,6 +60,12 @@ using TMessageFilter = std::function<bool(std::string_view message)>;
 // for every message.
 TSenderPolicy AdministratorsOf(std::string directory);
 
+// A message and the account that sent it, as the system told.
+struct TSlotMessage {
+    std::string Text; // empty when no message waited
+    std::uint32_t SenderUid = 0;
+};
+
 // The owner's end. A thread of the slot's own keeps taking messages off the system as they
 // arrive, so senders are not held up by an owner that reads only now and then.
 //
@@ -58,7 +76,7 @@ TSenderPolicy AdministratorsOf(std::string directory);
 // did not tell.
 class TMailSlot {
 public:
-    // Accepts the administrators of the running program's directory.
+    // Accepts the administrators of the slots' program directory.
     explicit TMailSlot(std::string_view name);
     // An empty filter keeps every message.
     TMailSlot(std::string_view name, TSenderPolicy accept, TMessageFilter wanted = {});
@@ -66,14 +84,20 @@ public:
     TMailSlot(const TMailSlot&) = delete;
     TMailSlot& operator=(const TMailSlot&) = delete;
 
-    // True when the slot could not be made, mostly because another owner has it. Such a slot
-    // stays usable and never has a message.
+    // True when the slot could not be made: another owner has it (InUse), or the slots cannot
+    // be reached (not an administrator) or made. Such a slot stays usable and never has a
+    // message.
     bool CreationFailed() const { return !datagrams_.Bound(); }
+    bool InUse() const { return datagrams_.InUse(); }
+    // Why the slot could not be made, with its path; empty when it was.
+    const std::string& Failure() const { return datagrams_.Failure(); }
     const std::string& Path() const { return path_; }
 
     // The oldest waiting message, or an empty text when none waits; never waits itself. Every
     // message whose send has returned true is seen here, after the older ones.
-    std::string ReadMessage();
+    std::string ReadMessage() { return Receive().Text; }
+    // ReadMessage with the account that sent the message.
+    TSlotMessage Receive();
 
     // How many messages were refused for their sender since the last call.
     std::size_t TakeRefused() { return refused_.exchange(0); }
@@ -94,7 +118,7 @@ private:
     std::atomic<std::size_t> refused_{0};
     platform::TDatagramSlot datagrams_;
     std::mutex mutex_;
-    std::deque<std::string> queue_;
+    std::deque<TSlotMessage> queue_;
     std::function<void()> arrived_;
     // Set when the endpoint itself fails; nothing more arrives then.
     std::atomic<bool> broken_{false};
@@ -106,7 +130,7 @@ private:
 // full for a short while (its program is stopped or starved).
 bool SendSlotMessage(std::string_view name, std::string_view message);
 
-// True when some program owns the slot.
+// True when some program owns the slot. False also where the slots cannot be reached.
 bool SlotExists(std::string_view name);
 
 namespace slot_format {

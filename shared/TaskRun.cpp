@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/Mounts.h"
+#include "platform/Process.h"
 
 #include <algorithm>
 #include <optional>
@@ -50,6 +51,9 @@ public:
     }
     std::uint32_t ExitCode(std::uint32_t processId) override {
         return GetProcessExitCode(processId);
+    }
+    bool Follow(std::uint32_t processId, std::uint32_t senderUid) override {
+        return platform::FollowProcess(processId, senderUid);
     }
     bool FileExists(const std::string& path) override { return platform::FileExists(path); }
     bool DirectoryExists(const std::string& path) override {
@@ -179,6 +183,18 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
         }
     }
     host.Report(Outcome(task.Blocking, processId != 0), task.Name, task.Id, processId);
+}
+
+void TakeOverRun(TProcessTable& table, std::int32_t taskId, std::uint32_t processId,
+                 std::uint32_t senderUid, TProcessControl& processes) {
+    TTaskRunEntry* entry = table.Find(taskId);
+    if (entry == nullptr) {
+        return;
+    }
+    if (processId != 0) {
+        processes.Follow(processId, senderUid);
+    }
+    entry->ProcessId = processId;
 }
 
 void SweepFinished(TProcessTable& table, TRunTaskHost& host, TProcessControl& processes) {

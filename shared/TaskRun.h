@@ -62,6 +62,10 @@ public:
     virtual std::uint32_t Launch(const TTaskDef& task) = 0;
     // StillActive while the process runs; otherwise its exit code when known, else 0.
     virtual std::uint32_t ExitCode(std::uint32_t processId) = 0;
+    // Follows from now on a process another program started and handed over, by what it is and
+    // not by its id (platform::FollowProcess). False when it has ended already or is neither
+    // the sender's nor ours: it then counts as ended.
+    virtual bool Follow(std::uint32_t processId, std::uint32_t senderUid) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     virtual bool DirectoryExists(const std::string& path) = 0;
     // Where a path is reached now: a network-form path ("//fs1/sales/run.sh") through the
@@ -122,6 +126,13 @@ private:
 // table gets an entry at its end, so a run started now is still followed.
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
              TProcessControl& processes);
+
+// A blocking run another program started and handed over ("TS"): the task's entry follows that
+// process from now on, so no process that later gets its id can stand in for it. A process
+// already gone, or of another account than the sender's (or ours), counts as ended: the next
+// sweep reports the run finished. A task without an entry takes nothing over.
+void TakeOverRun(TProcessTable& table, std::int32_t taskId, std::uint32_t processId,
+                 std::uint32_t senderUid, TProcessControl& processes);
 
 // Reports and clears every blocking run of the table whose process has ended. The host may
 // change the table while it reports (add, remove, run tasks): each entry is looked at afresh.

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvok::testing_support {
@@ -16,6 +17,8 @@ public:
     std::set<std::string> Directories = {"/work"};
     std::uint32_t NextId = 1000; // 0: the next launch fails; otherwise counts up
     std::vector<std::string> Launched;
+    // Processes handed over, with the account that handed each over.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> Followed;
 
     std::uint32_t Launch(const TTaskDef& task) override {
         Launched.push_back(task.Name);
@@ -27,6 +30,10 @@ public:
     }
     std::uint32_t ExitCode(std::uint32_t processId) override {
         return Running.count(processId) ? StillActive : 0;
+    }
+    bool Follow(std::uint32_t processId, std::uint32_t senderUid) override {
+        Followed.emplace_back(processId, senderUid);
+        return Running.count(processId) != 0;
     }
     bool FileExists(const std::string& path) override { return Files.count(path) != 0; }
     bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }

@@ -1,5 +1,6 @@
 #include "platform/DatagramSlot.h"
 
+#include "platform/Accounts.h"
 #include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "platform/posix/Descriptor.h"
@@ -9,10 +10,15 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -25,19 +31,81 @@ struct TAddress {
     socklen_t Length = 0;
 };
 
-// The abstract namespace: a leading NUL, then the address bytes, no terminator. An address that
-// does not fit is refused rather than cut, so that two long addresses can never alias.
-std::optional<TAddress> AbstractAddress(std::string_view address) {
-    static_assert(sizeof(sockaddr_un::sun_path) == MaxAddressLength + 1);
-    if (address.empty() || address.size() > MaxAddressLength) {
+// A path that does not fit is refused rather than cut, so that two long paths can never alias.
+std::optional<TAddress> PathAddress(std::string_view path) {
+    if (path.empty() || path.size() >= sizeof(sockaddr_un::sun_path)) {
         return std::nullopt;
     }
     TAddress result;
     result.Name.sun_family = AF_UNIX;
-    std::memcpy(result.Name.sun_path + 1, address.data(), address.size());
-    result.Length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + address.size());
+    std::memcpy(result.Name.sun_path, path.data(), path.size());
+    result.Length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     return result;
 }
+
+// A name in an open directory, however long the directory's own path: the kernel resolves the
+// descriptor's link in /proc to the directory itself.
+std::optional<TAddress> AddressIn(int directory, std::string_view name) {
+    return PathAddress("/proc/self/fd/" + std::to_string(directory) + "/" + std::string(name));
+}
+
+struct TSplitAddress {
+    std::string Directory;
+    std::string Name;
+};
+
+std::optional<TSplitAddress> Split(std::string_view address) {
+    const auto slash = address.find_last_of('/');
+    if (slash == std::string_view::npos || slash + 1 == address.size()) {
+        return std::nullopt;
+    }
+    return TSplitAddress{std::string(address.substr(0, slash == 0 ? 1 : slash)),
+                         std::string(address.substr(slash + 1))};
+}
+
+std::string DirectoryAbove(const std::string& directory) {
+    const auto slash = directory.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : directory.substr(0, slash);
+}
+
+// How a sender or a prober reaches an address: its path, or a name in its directory held open
+// for as long as this lives.
+class TReach {
+public:
+    // Empty, with errno set, when the address cannot be reached at all.
+    static std::optional<TReach> Of(std::string_view address) {
+        TReach reach;
+        if (auto direct = PathAddress(address)) {
+            reach.address_ = *direct;
+            return reach;
+        }
+        auto split = Split(address);
+        if (!split) {
+            errno = EINVAL;
+            return std::nullopt;
+        }
+        reach.directory_.Reset(::open(split->Directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!reach.directory_.Valid()) {
+            return std::nullopt;
+        }
+        auto inside = AddressIn(reach.directory_.Get(), split->Name);
+        if (!inside) {
+            errno = ENAMETOOLONG;
+            return std::nullopt;
+        }
+        reach.address_ = *inside;
+        return reach;
+    }
+
+    const TAddress& Address() const { return address_; }
+
+private:
+    TFd directory_;
+    TAddress address_;
+};
 
 const sockaddr* AsSockaddr(const TAddress& address) {
     return reinterpret_cast<const sockaddr*>(&address.Name);
@@ -72,11 +140,146 @@ void TakeControl(msghdr& message, TDatagram& datagram) {
     }
 }
 
+// --- The slot directory ---
+
+std::mutex hooksMutex;
+TSlotCreationHooks hooks;
+
+void CallHook(std::function<void()> TSlotCreationHooks::*which) {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(hooksMutex);
+        hook = hooks.*which;
+    }
+    if (hook) {
+        hook();
+    }
+}
+
+// The slot directory's lock, held from construction to destruction. Every program that makes,
+// replaces or removes a socket file in the directory takes it, and only administrators can open
+// the directory to take it.
+class TDirectoryLock {
+public:
+    explicit TDirectoryLock(int directory) : directory_(directory) {
+        if (::flock(directory_, LOCK_EX | LOCK_NB) == 0) {
+            return;
+        }
+        CallHook(&TSlotCreationHooks::LockBusy);
+        while (::flock(directory_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    TDirectoryLock(const TDirectoryLock&) = delete;
+    TDirectoryLock& operator=(const TDirectoryLock&) = delete;
+    ~TDirectoryLock() { ::flock(directory_, LOCK_UN); }
+
+private:
+    int directory_;
+};
+
+bool AsItShouldBe(const struct stat& info, const struct stat& above) {
+    return (info.st_mode & 07777) == SlotDirectoryMode && info.st_gid == above.st_gid &&
+           (::geteuid() != 0 || info.st_uid == 0);
+}
+
+// Entries a directory may have; a slot directory holds three.
+constexpr int MaxEntriesLookedAt = 1024;
+
+// What a stranger put into the directory while it was open to strangers: sockets squatting a
+// slot's name above all. Their directories are left; nothing of Tarvok's is ever one.
+void RemoveStrangers(int directory, const struct stat& above) {
+    DIR* listing = ::fdopendir(::dup(directory));
+    if (listing == nullptr) {
+        return;
+    }
+    const TDirectoryOwners owners{above.st_uid, above.st_gid};
+    int seen = 0;
+    for (dirent* entry = ::readdir(listing); entry != nullptr && seen < MaxEntriesLookedAt;
+         entry = ::readdir(listing), ++seen) {
+        const std::string_view name = entry->d_name;
+        struct stat info {};
+        if (name == "." || name == ".." ||
+            ::fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            IsAdministrator(info.st_uid, owners)) {
+            continue;
+        }
+        ::unlinkat(directory, entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
+
+// Opens the slot directory, making it when it is missing and setting its owner (root's, when
+// root opens it), group and mode right as far as the caller may. Empty, with errno set, when it
+// cannot be had.
+TFd OpenSlotDirectory(const std::string& path) {
+    struct stat above {};
+    if (::stat(DirectoryAbove(path).c_str(), &above) != 0) {
+        return TFd();
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return TFd();
+    }
+    TFd directory(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!directory.Valid() || ::fstat(directory.Get(), &info) != 0) {
+        return TFd();
+    }
+    if (AsItShouldBe(info, above)) {
+        return directory;
+    }
+    // Refusals are left be: a manager cannot make root's directory its own, and need not.
+    const uid_t owner = ::geteuid() == 0 ? 0 : static_cast<uid_t>(-1);
+    [[maybe_unused]] int ignored = ::fchown(directory.Get(), owner, above.st_gid);
+    ignored = ::fchmod(directory.Get(), SlotDirectoryMode);
+    RemoveStrangers(directory.Get(), above);
+    return directory;
+}
+
+enum class THolder { Nobody, Live, NotASocket };
+
+// Who is behind the file at the name; asked with the directory's lock held.
+THolder HolderOf(int directory, const std::string& name) {
+    struct stat info {};
+    if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? THolder::Nobody : THolder::Live;
+    }
+    if (!S_ISSOCK(info.st_mode)) {
+        return THolder::NotASocket;
+    }
+    const TFd probe(NewDatagramSocket());
+    const auto address = AddressIn(directory, name);
+    if (!probe.Valid() || !address) {
+        return THolder::Live; // cannot tell: never take a name that may be held
+    }
+    if (::connect(probe.Get(), AsSockaddr(*address), address->Length) == 0) {
+        return THolder::Live;
+    }
+    return errno == ECONNREFUSED ? THolder::Nobody : THolder::Live;
+}
+
+struct TFileIdentity {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+
+std::optional<TFileIdentity> IdentityOf(int directory, const std::string& name) {
+    struct stat info {};
+    if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return TFileIdentity{info.st_dev, info.st_ino};
+}
+
 } // namespace
 
 struct TDatagramSlot::TImpl {
     std::string Address;
     std::size_t Capacity = 0;
+    TFd Directory;
+    std::string Name;
+    // The socket file as made, so that closing never removes a file that another put there.
+    std::optional<TFileIdentity> File;
     TFd Socket;
     // Written once by Stop(); a poll on it is how a blocked reader learns to stop.
     TFd Wake;
@@ -85,30 +288,95 @@ struct TDatagramSlot::TImpl {
     std::string Failure;
 
     void Fail(int error) {
-        InUse = error == EADDRINUSE;
-        Failure = ErrorText(error);
+        InUse = InUse || error == EADDRINUSE;
+        Failure = Address + ": " + ErrorText(error);
         Socket.Reset();
         Wake.Reset();
+        Directory.Reset();
+    }
+
+    int BindName() {
+        const auto address = AddressIn(Directory.Get(), Name);
+        if (!address) {
+            return ENAMETOOLONG;
+        }
+        return ::bind(Socket.Get(), AsSockaddr(*address), address->Length) == 0 ? 0 : errno;
+    }
+
+    // Binds the name, or replaces a file that nobody is behind; with the lock held.
+    int TakeName() {
+        int error = BindName();
+        if (error != EADDRINUSE) {
+            return error;
+        }
+        switch (HolderOf(Directory.Get(), Name)) {
+        case THolder::Live:
+            InUse = true;
+            return EADDRINUSE;
+        case THolder::NotASocket:
+            InUse = true;
+            return EEXIST;
+        case THolder::Nobody:
+            break;
+        }
+        CallHook(&TSlotCreationHooks::FoundStale);
+        if (::unlinkat(Directory.Get(), Name.c_str(), 0) != 0 && errno != ENOENT) {
+            return errno;
+        }
+        return BindName();
     }
 
     void Bind() {
-        auto address = AbstractAddress(Address);
-        if (!address) {
-            Fail(ENAMETOOLONG);
+        auto split = Split(Address);
+        if (!split) {
+            Fail(EINVAL);
+            return;
+        }
+        Name = split->Name;
+        Directory = OpenSlotDirectory(split->Directory);
+        if (!Directory.Valid()) {
+            Fail(errno);
             return;
         }
         Socket.Reset(NewDatagramSocket());
         const int on = 1;
-        if (Socket.Get() < 0 ||
-            ::setsockopt(Socket.Get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
-            ::bind(Socket.Get(), AsSockaddr(*address), address->Length) != 0) {
+        if (!Socket.Valid() ||
+            ::setsockopt(Socket.Get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
             Fail(errno);
             return;
         }
-        Wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (Wake.Get() < 0) {
-            Fail(errno);
+        {
+            const TDirectoryLock lock(Directory.Get());
+            if (const int error = TakeName(); error != 0) {
+                Fail(error);
+                return;
+            }
+            // The administrators send through the group, whatever the umask left.
+            if (::fchmodat(Directory.Get(), Name.c_str(), SlotFileMode, 0) != 0) {
+                const int error = errno;
+                ::unlinkat(Directory.Get(), Name.c_str(), 0);
+                Fail(error);
+                return;
+            }
+            File = IdentityOf(Directory.Get(), Name);
         }
+        Wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!Wake.Valid()) {
+            const int error = errno;
+            RemoveFile();
+            Fail(error);
+        }
+    }
+
+    void RemoveFile() {
+        if (!Directory.Valid() || !File) {
+            return;
+        }
+        const TDirectoryLock lock(Directory.Get());
+        if (IdentityOf(Directory.Get(), Name) == File) {
+            ::unlinkat(Directory.Get(), Name.c_str(), 0);
+        }
+        File.reset();
     }
 };
 
@@ -119,7 +387,9 @@ TDatagramSlot::TDatagramSlot(std::string_view address, std::size_t capacity)
     impl_->Bind();
 }
 
-TDatagramSlot::~TDatagramSlot() = default;
+TDatagramSlot::~TDatagramSlot() {
+    impl_->RemoveFile();
+}
 
 bool TDatagramSlot::Bound() const {
     return impl_->Socket.Get() >= 0;
@@ -210,6 +480,19 @@ int ThreadSender() {
     return sender.Get();
 }
 
+TSendResult NotSent(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+    case ENOENT:
+    case ECONNRESET:
+    case ENOTCONN:
+    case EPIPE:
+        return TSendResult::NoReceiver;
+    default:
+        return TSendResult::Failed;
+    }
+}
+
 // Sent from the thread's socket without waiting; nothing when the receiver's queue is full (or
 // no socket could be had), so the caller waits for room another way.
 std::optional<TSendResult> SendAtOnce(const TAddress& target, std::string_view bytes) {
@@ -225,18 +508,10 @@ std::optional<TSendResult> SendAtOnce(const TAddress& target, std::string_view b
     if (sent >= 0) {
         return TSendResult::Sent;
     }
-    switch (errno) {
-    case EAGAIN:
+    if (errno == EAGAIN) {
         return std::nullopt;
-    case ECONNREFUSED:
-    case ENOENT:
-    case ECONNRESET:
-    case ENOTCONN:
-    case EPIPE:
-        return TSendResult::NoReceiver;
-    default:
-        return TSendResult::Failed;
     }
+    return NotSent(errno);
 }
 
 } // namespace
@@ -244,11 +519,12 @@ std::optional<TSendResult> SendAtOnce(const TAddress& target, std::string_view b
 TSendResult SendDatagram(std::string_view address, std::string_view bytes,
                          std::chrono::milliseconds patience) {
     using Clock = std::chrono::steady_clock;
-    auto target = AbstractAddress(address);
-    if (!target) {
-        return TSendResult::Failed;
+    const auto reach = TReach::Of(address);
+    if (!reach) {
+        return NotSent(errno);
     }
-    if (const auto result = SendAtOnce(*target, bytes)) {
+    const TAddress& target = reach->Address();
+    if (const auto result = SendAtOnce(target, bytes)) {
         return *result;
     }
     TFd fd(NewDatagramSocket());
@@ -257,27 +533,19 @@ TSendResult SendDatagram(std::string_view address, std::string_view bytes,
     }
     // Connected, the socket's writability follows the receiver's queue, so poll can wait for
     // room instead of the sender spinning on EAGAIN.
-    if (::connect(fd.Get(), AsSockaddr(*target), target->Length) != 0) {
-        return errno == ECONNREFUSED || errno == ENOENT ? TSendResult::NoReceiver
-                                                        : TSendResult::Failed;
+    if (::connect(fd.Get(), AsSockaddr(target), target.Length) != 0) {
+        return NotSent(errno);
     }
     const auto deadline = Clock::now() + patience;
     for (;;) {
         if (::send(fd.Get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
             return TSendResult::Sent;
         }
-        switch (errno) {
-        case EINTR:
+        if (errno == EINTR) {
             continue;
-        case EAGAIN:
-            break;
-        case ECONNREFUSED: // the receiver went away after the connect
-        case ECONNRESET:
-        case ENOTCONN:
-        case EPIPE:
-            return TSendResult::NoReceiver;
-        default:
-            return TSendResult::Failed;
+        }
+        if (errno != EAGAIN) {
+            return NotSent(errno); // the receiver may have gone after the connect
         }
         const auto left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) {
@@ -290,13 +558,18 @@ TSendResult SendDatagram(std::string_view address, std::string_view bytes,
 }
 
 bool AddressInUse(std::string_view address) {
-    auto target = AbstractAddress(address);
-    if (!target) {
+    const auto reach = TReach::Of(address);
+    if (!reach) {
         return false;
     }
-    TFd fd(NewDatagramSocket());
-    return fd.Get() >= 0 && ::bind(fd.Get(), AsSockaddr(*target), target->Length) != 0 &&
-           errno == EADDRINUSE;
+    const TFd probe(NewDatagramSocket());
+    return probe.Valid() &&
+           ::connect(probe.Get(), AsSockaddr(reach->Address()), reach->Address().Length) == 0;
+}
+
+void SetSlotCreationHooks(TSlotCreationHooks replacement) {
+    std::lock_guard lock(hooksMutex);
+    hooks = std::move(replacement);
 }
 
 } // namespace tarvok::platform

@@ -2,14 +2,17 @@
 
 #include "platform/posix/Descriptor.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -104,6 +107,9 @@ public:
         return ring_[found->second].Code;
     }
 
+    // The id names another process now; the ring's slot is reused in its turn.
+    void Forget(pid_t pid) { index_.erase(pid); }
+
 private:
     struct TEntry {
         pid_t Pid = 0;
@@ -128,6 +134,7 @@ public:
     // Empty when the id is no unreaped child of ours.
     std::optional<TProcessState> PendingState(pid_t pid);
     std::optional<std::uint32_t> FinishedCode(pid_t pid);
+    void ForgetFinished(pid_t pid);
 
 private:
     TChildren();
@@ -245,6 +252,93 @@ int OpenPidfd(pid_t pid) {
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
 }
 
+bool Exited(int pidfd) {
+    pollfd watched{pidfd, POLLIN, 0};
+    return ::poll(&watched, 1, 0) != 0; // readable once it has ended; an error counts the same
+}
+
+// The real user of a process, from its status lines.
+std::optional<uid_t> RealUser(pid_t pid) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    const TFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    char buffer[4096];
+    const ssize_t length = fd.Valid() ? ::read(fd.Get(), buffer, sizeof buffer - 1) : -1;
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    buffer[length] = '\0';
+    const char* line = std::strstr(buffer, "\nUid:");
+    unsigned long uid = 0;
+    if (line == nullptr || std::sscanf(line, "\nUid: %lu", &uid) != 1) {
+        return std::nullopt;
+    }
+    return static_cast<uid_t>(uid);
+}
+
+// Processes other programs started and handed over, each held by a process descriptor, which
+// names that one process and no later one with its id. Those that ended are kept as ended.
+class TTakenOver {
+public:
+    static TTakenOver& Instance() {
+        static TTakenOver taken;
+        return taken;
+    }
+
+    bool Follow(pid_t pid, uid_t owner) {
+        TFd pidfd(OpenPidfd(pid));
+        // The user is read while the descriptor holds the process, and the process is seen alive
+        // afterwards: so the status read was this process's, not a later one's with its id.
+        const auto user = pidfd.Valid() ? RealUser(pid) : std::nullopt;
+        const bool followed =
+            user && (*user == owner || *user == ::getuid()) && !Exited(pidfd.Get());
+        if (!followed) {
+            pidfd.Reset();
+        }
+        std::lock_guard lock(mutex_);
+        Erase(pid);
+        if (order_.size() == Capacity) {
+            processes_.erase(order_.front());
+            order_.erase(order_.begin());
+        }
+        processes_.emplace(pid, std::move(pidfd));
+        order_.push_back(pid);
+        return followed;
+    }
+
+    // The id names a process of ours now.
+    void Forget(pid_t pid) {
+        std::lock_guard lock(mutex_);
+        Erase(pid);
+    }
+
+    // Empty when the id was not taken over. Another program's process leaves no exit status.
+    std::optional<TProcessState> State(pid_t pid) {
+        std::lock_guard lock(mutex_);
+        auto found = processes_.find(pid);
+        if (found == processes_.end()) {
+            return std::nullopt;
+        }
+        TFd& pidfd = found->second;
+        if (pidfd.Valid() && Exited(pidfd.Get())) {
+            pidfd.Reset();
+        }
+        return pidfd.Valid() ? Running() : Ended(0);
+    }
+
+private:
+    void Erase(pid_t pid) {
+        if (processes_.erase(pid) != 0) {
+            order_.erase(std::find(order_.begin(), order_.end(), pid));
+        }
+    }
+
+    static constexpr std::size_t Capacity = 256;
+    std::mutex mutex_;
+    std::unordered_map<pid_t, TFd> processes_; // none held: it has ended
+    std::vector<pid_t> order_;                 // oldest first, for the bound
+};
+
 void TChildren::Follow(pid_t pid) {
     TFd pidfd(OpenPidfd(pid));
     std::lock_guard lock(mutex_);
@@ -256,6 +350,7 @@ void TChildren::Follow(pid_t pid) {
             pidfd.Reset();
         }
     }
+    TTakenOver::Instance().Forget(pid);
     // An entry left under this id means someone else reaped our child and the id came round
     // again; that descriptor names the old process.
     if (auto stale = pending_.find(pid); stale != pending_.end()) {
@@ -286,6 +381,11 @@ std::optional<TProcessState> TChildren::PendingState(pid_t pid) {
 std::optional<std::uint32_t> TChildren::FinishedCode(pid_t pid) {
     std::lock_guard lock(mutex_);
     return finished_.Find(pid);
+}
+
+void TChildren::ForgetFinished(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    finished_.Forget(pid);
 }
 
 void TChildren::Run() {
@@ -557,6 +657,23 @@ std::uint32_t StartProcess(const TProcessStart& start) {
     return static_cast<std::uint32_t>(pid);
 }
 
+bool FollowProcess(std::uint32_t processId, std::uint32_t owner) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) {
+        return false;
+    }
+    auto pid = static_cast<pid_t>(processId);
+    TChildren* children = TChildren::Existing();
+    if (children != nullptr) {
+        if (auto state = children->PendingState(pid)) {
+            return state->Kind == TProcessState::TKind::Running;
+        }
+        children->ForgetFinished(pid);
+    }
+    return TTakenOver::Instance().Follow(pid, owner);
+}
+
+// Ours first, then the system: an id that a process of ours had stays that process's, however
+// the system reuses it. Only one of ours can hold an id: a start or a take-over forgets the rest.
 TProcessState QueryProcess(std::uint32_t processId) {
     if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) {
         return {};
@@ -568,13 +685,16 @@ TProcessState QueryProcess(std::uint32_t processId) {
             return *state;
         }
     }
-    if (auto state = SystemState(pid)) {
+    if (auto state = TTakenOver::Instance().State(pid)) {
         return *state;
     }
     if (children != nullptr) {
         if (auto code = children->FinishedCode(pid)) {
             return Ended(*code);
         }
+    }
+    if (auto state = SystemState(pid)) {
+        return *state;
     }
     return {};
 }

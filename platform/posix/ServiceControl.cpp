@@ -260,7 +260,9 @@ std::string ExecStartWord(const std::string& path) {
 }
 
 std::string UnitText(const TServiceDefinition& service) {
-    // KillMode=process: stopping the service must not kill the tasks it started.
+    // KillMode=process: stopping the service must not kill the tasks it started. A service that
+    // fails (its slot could not be made) is started again after a pause, for ever: what stops it
+    // is often gone a moment later, and a scheduler that gave up would run no task at all.
     return "[Unit]\n"
            "Description=" +
            UnitEscaped(service.DisplayName) +
@@ -272,6 +274,8 @@ std::string UnitText(const TServiceDefinition& service) {
            ExecStartWord(service.ProgramPath) +
            "\n"
            "KillMode=process\n"
+           "Restart=on-failure\n"
+           "RestartSec=5\n"
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";

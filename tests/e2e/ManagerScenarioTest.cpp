@@ -120,7 +120,9 @@ TEST_F(ManagerOnDesktop, WithoutNotificationAreaItStartsMinimisedAndStaysReachab
 
     // One that starts while another is starting gives way before it has a window.
     {
+        UseSlotsOf(dir_);
         const TMailSlot starting(StartingSlotName);
+        ASSERT_FALSE(starting.CreationFailed()) << starting.Failure();
         const pid_t third = manager.Start();
         const auto box = desktop.WaitForWindow("^tarvok$");
         ASSERT_TRUE(box);

@@ -177,15 +177,16 @@ TResourceUse ResourceUseOf(pid_t pid) {
 TServiceHarness::TServiceHarness(const std::string& name, const std::string& program,
                                  bool ownClientSlot)
     : dir_(fs::temp_directory_path() / ("tarvok-e2e-" + std::to_string(::getpid()) + "-" + name)) {
-    if (ownClientSlot) {
-        client_ = std::make_unique<TMailSlot>(ClientSlotName);
-        if (client_->CreationFailed()) {
-            throw std::runtime_error("the slot TarvokClient is taken");
-        }
-    }
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::copy_file(program.empty() ? TARVOK_SVC_BINARY : program, dir_ / "TarvokSvc");
+    UseSlotsOf(dir_);
+    if (ownClientSlot) {
+        client_ = std::make_unique<TMailSlot>(ClientSlotName);
+        if (client_->CreationFailed()) {
+            throw std::runtime_error(client_->Failure());
+        }
+    }
 
     notifyFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};

@@ -8,8 +8,8 @@
 // may also set while it runs; it runs in UTC or a chosen time zone, with the C locale, and with
 // a private /run where that can be had, so its events reach no journal.
 //
-// The process using it must already be in a network namespace of its own
-// (tests/NetworkNamespace.h): the slots are machine-wide names otherwise.
+// From its making on, the process uses the slots of the harness's program directory
+// (UseSlotsOf): a process runs one harness at a time.
 //
 //   TServiceHarness service("FirstMinute");
 //   service.WriteTasks({MakeTask(1, "Report", service.MarkerScript("report"), "",

@@ -14,6 +14,7 @@ namespace tarvok::e2e {
 namespace {
 
 using testing::ElementsAre;
+using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::MatchesRegex;
 using namespace std::chrono_literals;
@@ -191,6 +192,22 @@ TEST(ServiceRun, AnswersTheManagersMessages) {
 
     service.Signal(SIGTERM);
     ExpectStoppedCleanly(service);
+}
+
+// Without its slot the service would run deaf to the manager: it says why and ends as failed,
+// for systemd to start it again.
+TEST(ServiceRun, ASlotItCannotMakeEndsItAsFailed) {
+    TServiceHarness service(TestName());
+    const TMailSlot holder(ServiceSlotName); // another program holds the name
+    ASSERT_FALSE(holder.CreationFailed()) << holder.Failure();
+    service.Start();
+    EXPECT_EQ(service.WaitForExit(), 1);
+    EXPECT_THAT(service.NotifyMessages(), testing::Not(testing::Contains(HasSubstr("READY=1"))));
+    EXPECT_THAT(service.LogMessages(),
+                ElementsAre("Tarvok Service starting!",
+                            "The service's slot could not be made (" + SlotPath(ServiceSlotName) +
+                                ": Address already in use); the service ends."));
+    EXPECT_EQ(service.ReadFile("stdout") + service.ReadFile("stderr"), "");
 }
 
 TEST(ServiceRun, PauseHoldsTheSchedulerAcrossAMinuteAndAStopThereEndsIt) {

@@ -4,6 +4,7 @@
 
 #include "manager/Channel.h"
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <set>
@@ -15,24 +16,25 @@ namespace tarvok::testing_support {
 
 class TFakeManagerChannel final : public TManagerChannel {
 public:
-    std::set<std::string, std::less<>> Owned; // slot names other programs own
-    bool ClientTaken = false;                 // the manager's slot is taken as it is made
+    std::set<std::string, std::less<>> Owned;          // slot names other programs own
+    TSlotOpening ClientOpening = TSlotOpening::Opened; // what making the manager's slot finds
     bool ClientOpen = false;
     std::deque<std::string> Inbox;
     std::vector<std::string> Sent;
     std::function<void()> Arrived;
+    std::uint32_t SenderUid = 0; // every message comes from the service, as root
 
     bool SlotExists(std::string_view name) override { return Owned.contains(name); }
-    bool OpenClientSlot() override {
-        ClientOpen = !ClientTaken;
-        return ClientOpen;
+    TSlotOpening OpenClientSlot() override {
+        ClientOpen = ClientOpening == TSlotOpening::Opened;
+        return ClientOpening;
     }
     void CloseClientSlot() override { ClientOpen = false; }
-    std::string ReadMessage() override {
+    TSlotMessage Receive() override {
         if (Inbox.empty()) {
             return {};
         }
-        std::string message = std::move(Inbox.front());
+        TSlotMessage message{std::move(Inbox.front()), SenderUid};
         Inbox.pop_front();
         return message;
     }

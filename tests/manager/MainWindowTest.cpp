@@ -30,7 +30,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         const char* what;
         int platformKind;
         std::set<std::string, std::less<>> owned;
-        bool clientTaken;
+        TSlotOpening clientOpening;
         bool instanceOk;
         bool serviceMode;
         int icon;
@@ -43,7 +43,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         {"no service",
          PlatformNt,
          {},
-         false,
+         TSlotOpening::Opened,
          true,
          false,
          TrayRedImage,
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         {"service runs",
          PlatformNt,
          {"TarvokService"},
-         false,
+         TSlotOpening::Opened,
          true,
          true,
          TrayGreenImage,
@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         {"another manager",
          PlatformNt,
          {"TarvokClient", "TarvokService"},
-         false,
+         TSlotOpening::Opened,
          false,
          false,
          TrayRedImage,
@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         {"slot taken while starting",
          PlatformNt,
          {},
-         true,
+         TSlotOpening::Taken,
          false,
          false,
          TrayRedImage,
@@ -84,10 +84,21 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
          true,
          "",
          false},
+        {"slots out of reach (no administrator, as the system sees it)",
+         PlatformNt,
+         {},
+         TSlotOpening::OutOfReach,
+         true,
+         false,
+         TrayClockImage,
+         TActiveLight::alRed,
+         false,
+         "",
+         false},
         {"platform without service",
          PlatformWin9x,
          {"TarvokService"},
-         false,
+         TSlotOpening::Opened,
          true,
          false,
          TrayClockImage,
@@ -101,7 +112,7 @@ TEST_F(MainWindowTest, StartBranchesDecideModeLightIconAndPanel) {
         std::filesystem::remove(Path("tarvok.log"));
         channel_ = {};
         channel_.Owned = row.owned;
-        channel_.ClientTaken = row.clientTaken;
+        channel_.ClientOpening = row.clientOpening;
         prompts_ = {};
         {
             auto window = Open({.PlatformKind = row.platformKind});

@@ -31,19 +31,19 @@ public:
             hook();
         }
     }
-    std::string ReadMessage() override {
+    TSlotMessage Receive() override {
         std::lock_guard lock(mutex_);
         readers_.push_back(std::this_thread::get_id());
         if (inbox_.empty()) {
             ++drains_;
             return {};
         }
-        std::string message = inbox_.front();
+        TSlotMessage message{inbox_.front(), 0};
         inbox_.pop_front();
         return message;
     }
     bool SlotExists(std::string_view) override { return true; }
-    bool OpenClientSlot() override { return true; }
+    TSlotOpening OpenClientSlot() override { return TSlotOpening::Opened; }
     void CloseClientSlot() override {}
     bool Send(std::string_view) override { return true; }
     void SetArrivalHook(std::function<void()> hook) override {

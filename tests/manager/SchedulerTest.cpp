@@ -28,7 +28,8 @@ TDateTime At(int hour, int minute, int second, int ms = 0) {
 class SchedulerTest : public testing_support::TempDirTest {
 protected:
     // A manager started at `now` with the tasks and a fresh log.
-    void Start(bool serviceMode, std::initializer_list<TTaskDef> tasks, TDateTime now) {
+    void Start(bool serviceMode, std::initializer_list<TTaskDef> tasks, TDateTime now,
+               bool looksOnly = false) {
         scheduler_.reset();
         std::filesystem::remove(Path("tarvok.log"));
         log_ = std::make_unique<TSysLogger>(Path("tarvok.log"), clock_);
@@ -44,7 +45,7 @@ protected:
         serviceMode_ = serviceMode;
         scheduler_ = std::make_unique<TScheduler>(
             TScheduler::TSetup{clock_, *processControl_, tasks_, table_, *log_, window_, channel_,
-                               serviceMode_, [this] { return steady_; }});
+                               serviceMode_, [this] { return steady_; }, looksOnly});
         window_.Events.clear();
     }
 
@@ -178,10 +179,25 @@ TEST_F(SchedulerTest, AfterSDTheManagerSweepsTheRunsTheServiceReported) {
     Start(true, {DailyJob(1, "Backup", true)}, At(10, 15, 40));
     processes_.Running.insert(4711);
     Receive({"TS 1 4711", "SD"});
+    using TFollowed = std::pair<std::uint32_t, std::uint32_t>;
+    EXPECT_THAT(processes_.Followed, ElementsAre(TFollowed{4711, 0}))
+        << "followed as the service's own process from the report on";
     processes_.Running.clear();
     Tick(At(10, 15, 51));
     EXPECT_THAT(LogMessages(), ElementsAre("Blocking task \"Backup\" [1] finished."));
     EXPECT_EQ(window_.Images[1], TaskImage);
+}
+
+// A manager that cannot reach the slots cannot tell whether the service runs: starting the due
+// tasks itself could start each of them twice.
+TEST_F(SchedulerTest, AManagerThatOnlyLooksStartsNothing) {
+    Start(false, {DailyJob(1, "Mail", false, 10, 16)}, At(10, 15, 40), /*looksOnly=*/true);
+    EXPECT_EQ(window_.Panels[1], "");
+    Tick(At(10, 16, 0));
+    Tick(At(10, 16, 5), 5s);
+    EXPECT_THAT(processes_.Launched, IsEmpty());
+    EXPECT_THAT(LogMessages(), IsEmpty());
+    EXPECT_EQ(window_.Panels[0], "Current time: 08-Dec-2026 10:16:05");
 }
 
 TEST_F(SchedulerTest, TXRemovesAKnownTaskButNotItsEntryAndNothingForAnUnknownId) {
@@ -387,6 +403,9 @@ public:
         return real_.Launch(task);
     }
     std::uint32_t ExitCode(std::uint32_t id) override { return real_.ExitCode(id); }
+    bool Follow(std::uint32_t id, std::uint32_t sender) override {
+        return real_.Follow(id, sender);
+    }
     bool FileExists(const std::string& path) override { return real_.FileExists(path); }
     bool DirectoryExists(const std::string& path) override { return real_.DirectoryExists(path); }
 

@@ -1,8 +1,9 @@
 // Attacks on a real TarvokSvc run as root from a program directory of its own, by an account
 // that may not control it: messages to the service's slot, writes to its files, links planted
-// where it writes. The test plays the service manager (its own NOTIFY_SOCKET) and the manager
-// (the slot "TarvokClient"); the whole test program runs in a network namespace of its own, and
-// so does everything it starts. The intruder is a separate program run through setpriv.
+// where it writes, its slots taken before it starts, a process id taken after a run ends, a
+// directory above it or an ACL. The test plays the service manager (its own NOTIFY_SOCKET) and
+// the manager (the slot "TarvokClient", in the slots of the service's program directory). The
+// intruder is a separate program run through setpriv.
 //
 // Whether an attack worked is judged by what it would have caused: a task that ran, a file
 // that changed, a log that was cut or leaked, an answer the service sent.
@@ -14,6 +15,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +29,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -130,7 +135,6 @@ protected:
                          << " with setpriv (util-linux):\n"
                          << Read(root_ / "intruder.out");
         }
-        client_.emplace(ClientSlotName);
         notify_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -152,7 +156,7 @@ protected:
         }
     }
 
-    fs::path prog_() const { return root_ / "prog"; }
+    fs::path prog_() const { return root_ / programDir_; }
     fs::path tools_() const { return root_ / "tools"; }
     fs::path vault_() const { return root_ / "vault"; }
     fs::path out_() const { return root_ / "out"; }
@@ -165,24 +169,70 @@ protected:
         fs::copy_file(TARVOK_SVC_BINARY, prog_() / "TarvokSvc");
         ASSERT_EQ(::chown(prog_().c_str(), 0, group), 0);
         ASSERT_EQ(::chmod(prog_().c_str(), mode), 0);
+        // The test plays the manager of this directory: its slots are the service's.
+        UseSlotsOf(prog_());
+        client_.emplace(ClientSlotName);
     }
 
-    // Runs one act of the intruder program as the account; answers its exit code.
-    int Intrude(std::uint32_t uid, std::vector<std::string> args) {
+    // Starts one act of the intruder program as the account, inside whatever the prefix enters;
+    // its output goes to the file (by default the one every act appends to, kept for the
+    // failure messages).
+    pid_t StartIntruder(std::uint32_t uid, std::vector<std::string> args,
+                        std::vector<std::string> prefix = {}, const fs::path& output = {}) {
         const std::string id = std::to_string(uid);
         args.insert(args.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
                                    "--", Intruder().string()});
-        // The output of every act is kept for the failure messages.
-        const pid_t pid = SpawnProgram(
-            args, {}, {.Out = (root_ / "intruder.out").string(), .Err = {}, .Append = true});
+        prefix.insert(prefix.end(), args.begin(), args.end());
+        const bool own = !output.empty();
+        return SpawnProgram(prefix, {},
+                            {.Out = (own ? output : root_ / "intruder.out").string(),
+                             .Err = (root_ / "intruder.out").string(),
+                             .Append = true});
+    }
+
+    // The mistake of an administrator who opens the slot directory and the service's slot.
+    void OpenSlotsToEveryone() {
+        ASSERT_EQ(::chmod((prog_() / "slots").c_str(), 02771), 0);
+        ASSERT_EQ(::chmod(SlotPath(ServiceSlotName).c_str(), 0662), 0);
+    }
+
+    // Runs a command as root, after what the prefix enters, to its end; its exit code.
+    int RunAsRoot(std::vector<std::string> prefix, const std::vector<std::string>& command = {}) {
+        prefix.insert(prefix.end(), command.begin(), command.end());
+        const pid_t pid =
+            SpawnProgram(prefix, {}, {.Out = (root_ / "root.out").string(), .Err = {}});
         return pid > 0 ? WaitForProgram(pid) : -1;
     }
 
-    void StartService() {
-        service_ = SpawnProgram(
-            {(prog_() / "TarvokSvc").string()}, {"NOTIFY_SOCKET=" + (root_ / "notify").string()},
-            {.Out = (root_ / "service.out").string(), .Err = {}, .Append = true});
+    // Writes a line into a pipe once a reader has it open.
+    bool Release(const fs::path& fifo) {
+        return WaitUntil([&] {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                return false;
+            }
+            const bool written = ::write(fd, "go\n", 3) == 3;
+            ::close(fd);
+            return written;
+        });
+    }
+
+    // Runs one act to its end; answers its exit code.
+    int Intrude(std::uint32_t uid, std::vector<std::string> args,
+                std::vector<std::string> prefix = {}) {
+        const pid_t pid = StartIntruder(uid, std::move(args), std::move(prefix));
+        return pid > 0 ? WaitForProgram(pid) : -1;
+    }
+
+    // The service, or whatever the wrapper (a command line that runs the program named last)
+    // runs it in.
+    void StartService(std::vector<std::string> wrapper = {}) {
+        wrapper.push_back((prog_() / "TarvokSvc").string());
+        service_ =
+            SpawnProgram(wrapper, {"NOTIFY_SOCKET=" + (root_ / "notify").string()},
+                         {.Out = (root_ / "service.out").string(), .Err = {}, .Append = true});
         ASSERT_GT(service_, 0);
+        servicePid_ = wrapper.size() == 1 ? service_ : 0;
         std::string buffer(4096, '\0');
         bool ready = false;
         ASSERT_TRUE(WaitUntil([&] {
@@ -192,6 +242,17 @@ protected:
             return ready || !ServiceRunning();
         }));
         ASSERT_TRUE(ready) << Read(root_ / "service.out");
+        if (servicePid_ == 0) {
+            servicePid_ = ChildOf(service_);
+            ASSERT_GT(servicePid_, 0);
+        }
+    }
+
+    // The one child of a wrapper that runs the program in its stead.
+    static pid_t ChildOf(pid_t wrapper) {
+        const std::string path =
+            "/proc/" + std::to_string(wrapper) + "/task/" + std::to_string(wrapper) + "/children";
+        return static_cast<pid_t>(std::atoi(Read(path).c_str()));
     }
 
     bool ServiceRunning() const {
@@ -199,9 +260,9 @@ protected:
     }
 
     int StopService() {
-        ::kill(service_, SIGTERM);
+        ::kill(servicePid_, SIGTERM);
         const int code = WaitForProgram(service_);
-        service_ = 0;
+        service_ = servicePid_ = 0;
         return code;
     }
 
@@ -251,7 +312,9 @@ protected:
     }
 
     fs::path root_;
+    fs::path programDir_ = "prog";
     pid_t service_ = 0;
+    pid_t servicePid_ = 0; // the program itself, where a wrapper runs it
     int notify_ = -1;
     std::optional<TMailSlot> client_;
     std::vector<std::string> told_;
@@ -269,13 +332,22 @@ TEST_F(AttackTest, AStrangerChangesNothing) {
     const std::string handedOver = "TS 1 " + std::to_string(::getpid()); // a process that lives
     const std::vector<std::string> messages = {"TR 1", "TR 2",     "TD 2", "LT", "TN 2",
                                                "TM 1", handedOver, "CR",   "CD"};
+    // The system keeps the stranger out of the slots...
     for (const std::string& message : messages) {
-        SCOPED_TRACE(message);
-        EXPECT_EQ(Intrude(Nobody, {"send", message}), IntruderDone) << "not even delivered";
+        const int verdict = Intrude(Nobody, {"send", prog_().string(), message});
+        EXPECT_EQ(verdict, IntruderRefused) << message;
+        score.Breach(verdict == IntruderDone, "the slot took " + message);
+    }
+    // ... and should an administrator open them to everyone, the service still hears no stranger.
+    OpenSlotsToEveryone();
+    for (const std::string& message : messages) {
+        EXPECT_EQ(Intrude(Nobody, {"send", prog_().string(), message}), IntruderDone)
+            << message << " was not even delivered";
     }
     constexpr int flood = 300;
-    EXPECT_EQ(Intrude(Nobody, {"send", "TR 2", std::to_string(flood)}), IntruderDone);
-    score.Add(static_cast<int>(messages.size()) + flood);
+    EXPECT_EQ(Intrude(Nobody, {"send", prog_().string(), "TR 2", std::to_string(flood)}),
+              IntruderDone);
+    score.Add(2 * static_cast<int>(messages.size()) + flood);
 
     const std::string evil = (tools_() / "evil.tsk").string();
     const std::vector<std::vector<std::string>> acts = {
@@ -348,7 +420,8 @@ TEST_F(AttackTest, WhatAStrangerPlantsInAnOpenDirectoryIsNotUsed) {
     score.Add(2 + static_cast<int>(std::size(predictable)));
 
     StartService();
-    EXPECT_EQ(Intrude(Nobody, {"send", "TR 1"}), IntruderDone);
+    OpenSlotsToEveryone();
+    EXPECT_EQ(Intrude(Nobody, {"send", prog_().string(), "TR 1"}), IntruderDone);
     score.Add(1);
     // Root asks for the planted task by its id, reloads, and deletes it.
     for (const char* message : {"TR 1", "TN 1", "TR 1", "TD 1"}) {
@@ -381,7 +454,7 @@ TEST_F(AttackTest, AdministratorsAreObeyed) {
     StartService();
 
     if (daemon != nullptr) { // a member of the directory's group, not root
-        EXPECT_EQ(Intrude(daemon->pw_uid, {"send", "TR 2"}), IntruderDone);
+        EXPECT_EQ(Intrude(daemon->pw_uid, {"send", prog_().string(), "TR 2"}), IntruderDone);
         EXPECT_TRUE(WaitUntil([&] { return fs::exists(out_() / "ran-2"); }))
             << "a member of the directory's group was not heard";
     }
@@ -401,6 +474,180 @@ TEST_F(AttackTest, AdministratorsAreObeyed) {
     }));
     EXPECT_EQ(CountStartingWith("Dropped "), 0u);
     EXPECT_EQ(StopService(), 0);
+}
+
+// A slot taken before its owner starts, or in the moment between a stop and a start, would make
+// the service deaf to the manager, or hand the service's reports to the stranger.
+TEST_F(AttackTest, NoStrangerTakesASlot) {
+    MakeProgramDirectory(02775, 0);
+    SaveTasks(TaskFile(), {Task(1, "Mark", false, out_() / "ran-1")});
+    client_.reset(); // the manager starts only after the squatters
+    std::vector<pid_t> squatters;
+    for (const std::string_view slot : {ServiceSlotName, ClientSlotName}) {
+        const std::string name(slot);
+        const fs::path output = root_ / ("squat-" + name);
+        squatters.push_back(StartIntruder(Nobody, {"squat", prog_().string(), name}, {}, output));
+        ASSERT_GT(squatters.back(), 0);
+        ASSERT_TRUE(WaitUntil([&] { return Read(output).find("tried") != std::string::npos; }));
+    }
+    client_.emplace(ClientSlotName);
+    EXPECT_FALSE(client_->CreationFailed()) << "the manager's slot was taken";
+    StartService();
+    ASSERT_NO_FATAL_FAILURE(Sync()) << "the service does not hear root";
+    // The squatter of the service's slot keeps trying while the service restarts again and again.
+    for (int restart = 0; restart < 5; ++restart) {
+        EXPECT_EQ(StopService(), 0);
+        StartService();
+        ASSERT_NO_FATAL_FAILURE(Sync()) << "deaf after restart " << restart;
+    }
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "TR 1"));
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(out_() / "ran-1"); }));
+    for (std::size_t i = 0; i < squatters.size(); ++i) {
+        ::kill(squatters[i], SIGTERM);
+        EXPECT_EQ(WaitForProgram(squatters[i]), IntruderRefused)
+            << "a stranger held a slot: " << Read(root_ / "intruder.out");
+    }
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0);
+}
+
+// Whether this kernel keeps a pid_max per pid namespace (Linux 6.14 on); before it, writing
+// pid_max in a namespace would set the whole machine's.
+bool PidMaxPerNamespace() {
+    utsname name{};
+    int major = 0;
+    int minor = 0;
+    return ::uname(&name) == 0 && std::sscanf(name.release, "%d.%d", &major, &minor) == 2 &&
+           (major > 6 || (major == 6 && minor >= 14));
+}
+
+// A blocking task ends while the service is paused, and a stranger's process takes its id before
+// the service looks again: the run must still count as finished, and the next run must start.
+TEST_F(AttackTest, AReusedProcessIdDoesNotHoldABlockingTask) {
+    MakeProgramDirectory(02775, 0);
+    const fs::path release = out_() / "release";
+    ASSERT_EQ(::mkfifo(release.c_str(), 0600), 0);
+    TTaskDef hold = Task(1, "Hold", true, out_() / "unused");
+    hold.Command = "/bin/sh";
+    hold.Parameters = "-c 'read line < " + release.string() + "'";
+    SaveTasks(TaskFile(), {hold});
+    // The service is the first process of a pid namespace of its own. Where the kernel allows, the
+    // namespace hands out ids 300 to 399 only, so a stranger who starts processes there gets an
+    // ended task's id back within a hundred; the warm-up moves the ids past 300 first.
+    const bool smallPidMax = PidMaxPerNamespace();
+    const std::string prelude =
+        std::string(smallPidMax ? "echo 400 > /proc/sys/kernel/pid_max && " : "") +
+        "i=0; while [ $i -lt 320 ]; do /bin/true; i=$((i + 1)); done; "
+        "exec \"$0\"";
+    StartService(
+        {"unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "sh", "-c", prelude});
+    const std::vector<std::string> inside = {"nsenter", "--target", std::to_string(servicePid_),
+                                             "--pid",   "--mount",  "--"};
+
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "TR 1"));
+    std::uint32_t taskPid = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const std::string& told : Told()) {
+            if (told.starts_with("TS 1 ")) {
+                taskPid = static_cast<std::uint32_t>(std::stoul(told.substr(5)));
+            }
+        }
+        return taskPid != 0;
+    }));
+    ASSERT_EQ(::kill(servicePid_, SIGUSR1), 0);
+    ASSERT_TRUE(WaitUntil([&] { return ToldAny("SP"); })) << "never paused";
+    ASSERT_TRUE(Release(release)); // the task reads its line and ends
+    if (!smallPidMax) {
+        // This kernel would need a wrap of the whole pid space: root points the namespace's next
+        // id a few below the task's instead, and the intruder's processes count up from there.
+        const std::string gone = "test ! -e /proc/" + std::to_string(taskPid);
+        const std::string below =
+            "echo " + std::to_string(taskPid - 10) + " > /proc/sys/kernel/ns_last_pid";
+        ASSERT_TRUE(WaitUntil([&] { return RunAsRoot(inside, {"sh", "-c", gone}) == 0; }));
+        ASSERT_EQ(RunAsRoot(inside, {"sh", "-c", below}), 0);
+    }
+    ASSERT_EQ(Intrude(Nobody, {"take", std::to_string(taskPid)}, inside), IntruderDone)
+        << "the stranger never got the id: " << Read(root_ / "intruder.out");
+    ASSERT_EQ(::kill(servicePid_, SIGUSR2), 0);
+    Sync();
+    EXPECT_EQ(Count("Blocking task \"Hold\" [1] finished."), 1u) << Read(LogFile());
+    EXPECT_TRUE(ToldAny("TF 1 " + std::to_string(taskPid)));
+
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "TR 1"));
+    Sync();
+    EXPECT_EQ(Count("Blocking task \"Hold\" [1] is still active."), 0u);
+    EXPECT_EQ(Count("Blocking task \"Hold\" [1] started."), 2u);
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0); // the namespace ends with it, and the second run
+}
+
+// Who may write a directory above the program directory may put another one in its place.
+TEST_F(AttackTest, AProgramDirectoryInAStrangersDirectoryIsNotTrusted) {
+    const fs::path parent = root_ / "parent";
+    fs::create_directories(parent);
+    ASSERT_EQ(::chown(parent.c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(::chmod(parent.c_str(), 0755), 0);
+    programDir_ = "parent/prog";
+    MakeProgramDirectory(02775, 0);
+    SaveTasks(TaskFile(), {Task(1, "Mark", false, out_() / "ran-1")});
+    StartService();
+    const fs::path moved = parent / "prog.old";
+
+    TScore score;
+    const std::string evil = (tools_() / "evil.tsk").string();
+    const std::vector<std::vector<std::string>> acts = {
+        {"rename", prog_().string(), moved.string()}, {"mkdir", prog_().string()},
+        {"write", TaskFile().string(), evil},         {"send", prog_().string(), "TN 1"},
+        {"send", prog_().string(), "TR 1"},
+    };
+    for (const auto& act : acts) {
+        Intrude(Nobody, act);
+    }
+    score.Add(static_cast<int>(acts.size()));
+    // Root still reaches the service where its slots went, and asks for a reload and the task.
+    UseSlotsOf(moved);
+    for (const char* message : {"TN 1", "TR 1"}) {
+        ASSERT_TRUE(SendSlotMessage(ServiceSlotName, message));
+    }
+    Sync();
+    score.Breach(fs::exists(out_() / "evil") || CountStartingWith("Task \"Evil\"") > 0,
+                 "the stranger's task ran");
+    EXPECT_GE(CountStartingWith("The task file is not trusted ("), 1u) << Read(LogFile());
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0);
+    std::cout << "[ attacks  ] " << score.Report() << '\n';
+    EXPECT_TRUE(score.Breaches.empty()) << score.Report();
+}
+
+// A default ACL hands write access to every file later made in the directory, whatever its mode.
+TEST_F(AttackTest, ADefaultAclGrantingAStrangerWriteIsNotTrusted) {
+    MakeProgramDirectory(02775, 0);
+    SaveTasks(TaskFile(), {Task(1, "Mark", false, out_() / "ran-1"),
+                           Task(2, "Spare", false, out_() / "ran-2")});
+    const std::string grant = "u:" + std::to_string(Nobody) + ":rwx";
+    if (RunAsRoot({"setfacl", "-d", "-m", grant, prog_().string()}) != 0) {
+        GTEST_SKIP() << "setfacl (the acl package) cannot set a default ACL here: "
+                     << Read(root_ / "root.out");
+    }
+    StartService();
+    // Root deletes a task: the service saves the task file anew, in the directory.
+    ASSERT_TRUE(SendSlotMessage(ServiceSlotName, "TD 2"));
+    ASSERT_TRUE(WaitUntil([&] { return ToldAny("TX"); }));
+    TScore score;
+    const std::string evil = (tools_() / "evil.tsk").string();
+    Intrude(Nobody, {"write", TaskFile().string(), evil});
+    score.Add(1);
+    for (const char* message : {"TN 1", "TR 1"}) {
+        ASSERT_TRUE(SendSlotMessage(ServiceSlotName, message));
+    }
+    Sync();
+    score.Breach(fs::exists(out_() / "evil") || CountStartingWith("Task \"Evil\"") > 0,
+                 "the stranger's task ran");
+    EXPECT_GE(CountStartingWith("The task file is not trusted ("), 1u) << Read(LogFile());
+    EXPECT_TRUE(ServiceRunning());
+    EXPECT_EQ(StopService(), 0);
+    std::cout << "[ attacks  ] " << score.Report() << '\n';
+    EXPECT_TRUE(score.Breaches.empty()) << score.Report();
 }
 
 } // namespace

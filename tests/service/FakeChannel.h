@@ -1,9 +1,11 @@
 // The manager's side of the service's slots as a test plays it: what it has sent and not yet
-// been read, what the service told it, and how many messages the slot refused.
+// been read (all of it as SenderUid), what the service told it, and how many messages the slot
+// refused.
 #pragma once
 
 #include "service/SvcThd.h"
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -18,11 +20,11 @@ public:
                  std::size_t* refused = nullptr)
         : inbox_(inbox), sent_(sent), refused_(refused) {}
 
-    std::string ReadMessage() override {
+    TSlotMessage ReadMessage() override {
         if (inbox_.empty()) {
             return {};
         }
-        std::string message = std::move(inbox_.front());
+        TSlotMessage message{std::move(inbox_.front()), SenderUid};
         inbox_.pop_front();
         return message;
     }
@@ -31,6 +33,7 @@ public:
     void SetArrivalHook(std::function<void()> hook) override { Arrived = std::move(hook); }
 
     std::function<void()> Arrived;
+    std::uint32_t SenderUid = 1000;
 
 private:
     std::deque<std::string>& inbox_;

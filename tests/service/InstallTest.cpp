@@ -93,7 +93,8 @@ TEST_F(InstallTest, InstallTwiceThenUninstallTwice) {
                        "The registry has been updated for event logging."}));
     EXPECT_EQ(platform::ReadFile(Unit()),
               "[Unit]\nDescription=Tarvok Scheduler 1.0\n\n[Service]\nType=notify\n"
-              "ExecStart=/opt/t/Svc\nKillMode=process\n\n[Install]\nWantedBy=multi-user.target\n");
+              "ExecStart=/opt/t/Svc\nKillMode=process\nRestart=on-failure\nRestartSec=5\n\n"
+              "[Install]\nWantedBy=multi-user.target\n");
     EXPECT_EQ(fs::status(Unit()).permissions(), fs::perms(0644));
     EXPECT_TRUE(fs::exists(Catalog()));
     EXPECT_EQ(reloads_, 1);

@@ -175,7 +175,11 @@ TEST(ServiceMain, FailuresEndItWithTheirEvent) {
          {0, EIO},
          false,
          {"status 2", "create", "status 4", "destroy", "event c0000008 5"}},
-        {"thread cannot be created", 0, {}, true, {"status 2", "event c0000004", "status 1"}},
+        {"thread cannot be created: the reason goes with the event",
+         0,
+         {},
+         true,
+         {"status 2", "event c0000004 no slot", "status 1"}},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -185,6 +189,8 @@ TEST(ServiceMain, FailuresEndItWithTheirEvent) {
         fakes.ThreadFails = row.ThreadFails;
         fakes.Host.ServiceMain();
         EXPECT_EQ(fakes.Timeline, row.Timeline);
+        // Only a thread that cannot be made ends the service as failed, to be started again.
+        EXPECT_EQ(fakes.Host.Status().ExitCode, row.ThreadFails ? ServiceSpecificError : 0u);
     }
 }
 

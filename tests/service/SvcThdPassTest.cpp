@@ -19,7 +19,7 @@ class TFileWatchingChannel final : public TSchedulerChannel {
 public:
     TFileWatchingChannel(std::string logPath, std::vector<std::string>& sent)
         : logPath_(std::move(logPath)), sent_(sent) {}
-    std::string ReadMessage() override { return {}; }
+    TSlotMessage ReadMessage() override { return {}; }
     void SendToClient(const std::string& message) override {
         const std::size_t lines =
             platform::FileExists(logPath_) ? SplitLogLines(platform::ReadFile(logPath_)).size() : 0;

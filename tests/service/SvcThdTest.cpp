@@ -113,6 +113,9 @@ TEST_F(SvcThdTest, ProcessIdMessagesAndReloadModes) {
     processes_.Running.insert(55);
     Pass(At(10, 15, 41), {"TS 1 55", "TS 9 66", "ts 1 77"});
     EXPECT_EQ(thread_->ProcessTable().Entries()[0].ProcessId, 55u);
+    using TFollowed = std::pair<std::uint32_t, std::uint32_t>;
+    EXPECT_THAT(processes_.Followed, ElementsAre(TFollowed{55, 1000}))
+        << "a handed-over run is followed as the sender's, and only for a task there is";
 
     SaveTasks({DailyJob(1, "A renamed", true, 10, 16), DailyJob(2, "B", false, 10, 16)});
     Pass(At(10, 15, 42), {"TM 1", "TN 9"});

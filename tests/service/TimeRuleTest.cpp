@@ -53,6 +53,7 @@ public:
         return nextId_++;
     }
     std::uint32_t ExitCode(std::uint32_t) override { return 0; }
+    bool Follow(std::uint32_t, std::uint32_t) override { return false; }
     bool FileExists(const std::string&) override { return true; }
     bool DirectoryExists(const std::string&) override { return true; }
 
@@ -63,7 +64,7 @@ private:
 
 class TSilentChannel final : public TSchedulerChannel {
 public:
-    std::string ReadMessage() override { return {}; }
+    TSlotMessage ReadMessage() override { return {}; }
     void SendToClient(const std::string&) override {}
     void SetArrivalHook(std::function<void()>) override {}
 };

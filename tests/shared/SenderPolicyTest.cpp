@@ -6,9 +6,11 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tarvok {
@@ -144,12 +146,19 @@ TEST(SenderPolicy, TheOwnerIsToldOfKeptAndRefusedMessagesOnly) {
     slot.SetArrivalHook(nullptr);
 }
 
-// The default: administrators of the directory this test program lives in.
+// The default: administrators of the slots' program directory. The system keeps everyone else
+// out of the slots; should the slots be opened to them by mistake, the slot still drops them.
 TEST(SenderPolicy, ByDefaultOnlyAdministratorsOfTheProgramDirectoryAreHeard) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "sending as another account needs root";
     }
     TMailSlot slot("TarvokService");
+    EXPECT_EQ(InChild([] { return SendAs(Nobody, {"TR 1"}); }), 1) << "a stranger reached a slot";
+    const std::string directory = SlotProgramDirectory();
+    for (const auto& [path, mode] :
+         {std::pair{directory, 0755}, {directory + "slots", 0777}, {slot.Path(), 0666}}) {
+        ASSERT_EQ(::chmod(path.c_str(), static_cast<mode_t>(mode)), 0) << path;
+    }
     ASSERT_EQ(InChild([] { return SendAs(Nobody, {"TR 1", "LT"}); }), 0);
     ASSERT_EQ(InChild([] { return SendAs(0, {"CD"}); }), 0);
     EXPECT_EQ(ReadAll(slot), std::vector<std::string>{"CD"});
