@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,13 +45,29 @@ struct TTrustedFile {
     std::string Refusal; // Refused only: why, e.g. "it is writable by others"
 };
 
+// A directory as it was when anchored: whatever is at its path later is measured against it.
+struct TDirectoryAnchor {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+};
+
+// Raises TIoError when the directory cannot be looked up.
+TDirectoryAnchor AnchorDirectory(const std::string& directory);
+
 // Reads a file only when nobody but its directory's administrators (platform/Accounts.h) can
-// have put its content there: a regular file with one link, not a symbolic link, owned by an
-// administrator, writable by no one else (others, or a group that is not the directory's), in a
-// directory not writable by others. The checks and the read go through one descriptor, so
-// nothing can be swapped in between. Missing: nothing at all is at the path. Raises TIoError
-// when the directory or the file cannot be opened or read for any other reason.
-TTrustedFile ReadTrustedFile(const std::string& path);
+// have put its content there, nor can put another directory in its directory's place:
+// - the file: a regular file with one link, not a symbolic link, owned by an administrator;
+// - its directory: not writable by others;
+// - every directory above: owned by an administrator, and not writable by others or a group
+//   that is not the directory's, unless it is root's and sticky (as /tmp is);
+// - the file and the directories: no ACL entry (access, or default for directories) lets anyone
+//   but the administrators write; the mask is not applied, as the owner may widen it any time.
+// With an anchor, the directory must still be the anchored one. The checks and the read go
+// through descriptors, so nothing can be swapped in between. Missing: nothing at all is at the
+// path. Raises TIoError when a directory or the file cannot be opened or read for any other
+// reason.
+TTrustedFile ReadTrustedFile(const std::string& path,
+                             const std::optional<TDirectoryAnchor>& anchor = std::nullopt);
 
 // How far a replacement goes before the rename that publishes it.
 enum class TFlush : std::uint8_t {

@@ -66,6 +66,11 @@ TTarvokThread::TTarvokThread(TSetup setup)
         channel_->SetArrivalHook(nullptr);
         throw std::runtime_error(failure);
     }
+    try {
+        programDir_ = platform::AnchorDirectory(paths_.ProgramDir);
+    } catch (const platform::TIoError&) {
+        // Without its directory there is no task file to read either.
+    }
     ReloadTasks(0, TReloadMode::Rebuild);
 }
 
@@ -237,7 +242,7 @@ void TTarvokThread::TruncateLog() {
 
 TTarvokThread::TTaskFileLoad TTarvokThread::LoadTaskFile(TTaskList& into) {
     try {
-        const platform::TTrustedFile file = platform::ReadTrustedFile(paths_.TaskPath);
+        const platform::TTrustedFile file = platform::ReadTrustedFile(paths_.TaskPath, programDir_);
         switch (file.Outcome) {
         case platform::TTrustedFile::TOutcome::Missing:
             return TTaskFileLoad::Missing;

@@ -16,10 +16,13 @@
 //
 // Only the program directory's administrators are heard: the slot drops everyone else's
 // messages, and the thread notes how many in the log at most once a minute. A task file that
-// someone else could have written (platform::ReadTrustedFile) is not used at all: the list
-// becomes empty, the file is never rewritten, and every reload says why in the log.
+// someone else could have written, or in a directory that someone else could have put in place
+// of the program directory (platform::ReadTrustedFile, anchored to the directory the service
+// started in), is not used at all: the list becomes empty, the file is never rewritten, and
+// every reload says why in the log.
 #pragma once
 
+#include "platform/Files.h"
 #include "service/PausableThread.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
@@ -124,6 +127,9 @@ private:
     TSysLogger log_;
     TLoggingRunHost runHost_;
     TMinuteRule minutes_;
+    // The program directory as the service found it: one put in its place later (by someone who
+    // may write a directory above) is never trusted.
+    std::optional<platform::TDirectoryAnchor> programDir_;
     // The last load found the task file untrusted: no task runs and the file is not rewritten.
     bool taskFileRefused_ = false;
     // Refused messages not yet noted in the log, and when the last note was written.

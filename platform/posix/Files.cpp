@@ -4,13 +4,16 @@
 #include "platform/ErrorText.h"
 #include "platform/posix/Descriptor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarvok::platform {
 
@@ -118,8 +121,125 @@ TTrustedFile Refused(std::string why) {
     return {TTrustedFile::TOutcome::Refused, {}, std::move(why)};
 }
 
+constexpr const char* AccessAcl = "system.posix_acl_access";
+constexpr const char* DefaultAcl = "system.posix_acl_default";
+
+// The ACL's entries as the kernel hands them out: a version word, then (tag, permissions, id)
+// in little-endian order.
+constexpr std::size_t AclHeaderSize = 4;
+constexpr std::size_t AclEntrySize = 8;
+constexpr std::uint16_t AclUser = 0x02;
+constexpr std::uint16_t AclGroupObject = 0x04;
+constexpr std::uint16_t AclGroup = 0x08;
+constexpr std::uint16_t AclOther = 0x20;
+constexpr std::uint16_t AclWrite = 0x02;
+
+std::uint32_t LittleEndian(const unsigned char* bytes, std::size_t size) {
+    std::uint32_t value = 0;
+    for (std::size_t i = size; i > 0; --i) {
+        value = value << 8 | bytes[i - 1];
+    }
+    return value;
+}
+
+// Who outside the administrators an ACL lets write: "uid 65534", "group 100", "others"; empty
+// when nobody. An object whose system keeps no ACLs has none.
+std::string AclWriter(int fd, const char* which, const TDirectoryOwners& owners,
+                      std::uint32_t ownGroup) {
+    std::vector<unsigned char> acl(1024);
+    ssize_t size = ::fgetxattr(fd, which, acl.data(), acl.size());
+    if (size < 0 && errno == ERANGE) {
+        acl.resize(
+            static_cast<std::size_t>(std::max<ssize_t>(::fgetxattr(fd, which, nullptr, 0), 0)));
+        size = ::fgetxattr(fd, which, acl.data(), acl.size());
+    }
+    if (size < 0) {
+        return errno == ENODATA || errno == ENOTSUP ? std::string() : "an ACL that cannot be read";
+    }
+    const auto length = static_cast<std::size_t>(size);
+    for (std::size_t at = AclHeaderSize; at + AclEntrySize <= length; at += AclEntrySize) {
+        const auto tag = static_cast<std::uint16_t>(LittleEndian(&acl[at], 2));
+        const auto permissions = static_cast<std::uint16_t>(LittleEndian(&acl[at + 2], 2));
+        const std::uint32_t id = LittleEndian(&acl[at + 4], 4);
+        if ((permissions & AclWrite) == 0) {
+            continue;
+        }
+        if (tag == AclUser && !IsAdministrator(id, owners)) {
+            return "uid " + std::to_string(id);
+        }
+        if ((tag == AclGroupObject || tag == AclGroup) &&
+            (tag == AclGroup ? id : ownGroup) != owners.Group) {
+            return "group " + std::to_string(tag == AclGroup ? id : ownGroup);
+        }
+        if (tag == AclOther) {
+            return "others";
+        }
+    }
+    return {};
+}
+
+// Why anyone but the administrators may write the directory, or put something in its place;
+// empty when nobody may. A directory above the program directory must be an administrator's,
+// or root's and sticky, where nobody may rename what is not theirs.
+std::string DirectoryWriter(int fd, const struct stat& info, const TDirectoryOwners& owners,
+                            bool above) {
+    if (above) {
+        if (!IsAdministrator(info.st_uid, owners)) {
+            return "is owned by uid " + std::to_string(info.st_uid) +
+                   ", who is not an administrator";
+        }
+        if (info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0) {
+            return {};
+        }
+    }
+    if ((info.st_mode & S_IWOTH) != 0) {
+        return "is writable by others";
+    }
+    if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != owners.Group) {
+        return "is writable by group " + std::to_string(info.st_gid);
+    }
+    if (std::string writer = AclWriter(fd, AccessAcl, owners, info.st_gid); !writer.empty()) {
+        return "is writable by " + writer + " through an ACL";
+    }
+    if (std::string writer = AclWriter(fd, DefaultAcl, owners, info.st_gid); !writer.empty()) {
+        return "passes write access on to " + writer + " through a default ACL";
+    }
+    return {};
+}
+
+std::string PathOf(int fd) {
+    char buffer[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : link;
+}
+
+// Bounds the walk up: a path holds at most this many directories.
+constexpr int MaxLevels = PATH_MAX / 2;
+
+// Why a directory above the program directory lets a non-administrator in; empty when none does.
+// Walked through "..", so it is the opened directory's own line of ancestors.
+std::string DistrustAbove(int directory, struct stat below, const TDirectoryOwners& owners) {
+    TFd above(::openat(directory, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int level = 0; level < MaxLevels; ++level) {
+        struct stat info {};
+        if (!above.Valid() || ::fstat(above.Get(), &info) != 0) {
+            ThrowErrno(PathOf(directory) + "/..");
+        }
+        if (info.st_dev == below.st_dev && info.st_ino == below.st_ino) {
+            return {}; // the root is its own parent
+        }
+        if (std::string why = DirectoryWriter(above.Get(), info, owners, true); !why.empty()) {
+            return "the directory " + PathOf(above.Get()) + " above it " + why;
+        }
+        below = info;
+        above.Reset(::openat(above.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    return {};
+}
+
 // Empty when a file with this status may be trusted in a directory with that status.
-std::string Distrust(const struct stat& file, const struct stat& directory) {
+std::string Distrust(int fd, const struct stat& file, const struct stat& directory) {
     if (!S_ISREG(file.st_mode)) {
         return "it is not a regular file";
     }
@@ -127,7 +247,8 @@ std::string Distrust(const struct stat& file, const struct stat& directory) {
     if (file.st_nlink > 1) {
         return "it has more than one link";
     }
-    if (!IsAdministrator(file.st_uid, TDirectoryOwners{directory.st_uid, directory.st_gid})) {
+    const TDirectoryOwners owners{directory.st_uid, directory.st_gid};
+    if (!IsAdministrator(file.st_uid, owners)) {
         return "it is owned by uid " + std::to_string(file.st_uid) +
                ", who does not administer its directory";
     }
@@ -137,6 +258,9 @@ std::string Distrust(const struct stat& file, const struct stat& directory) {
     if ((file.st_mode & S_IWGRP) != 0 && file.st_gid != directory.st_gid) {
         return "it is writable by group " + std::to_string(file.st_gid) +
                ", which is not its directory's group";
+    }
+    if (std::string writer = AclWriter(fd, AccessAcl, owners, file.st_gid); !writer.empty()) {
+        return "it is writable by " + writer + " through an ACL";
     }
     return {};
 }
@@ -182,7 +306,16 @@ std::string ReadFile(const std::string& path) {
     return ReadAll(fd.Get(), path);
 }
 
-TTrustedFile ReadTrustedFile(const std::string& path) {
+TDirectoryAnchor AnchorDirectory(const std::string& directory) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        ThrowErrno(directory);
+    }
+    return {info.st_dev, info.st_ino};
+}
+
+TTrustedFile ReadTrustedFile(const std::string& path,
+                             const std::optional<TDirectoryAnchor>& anchor) {
     // The directory may be reached through links: it is where the program itself was found.
     const std::string directoryPath = DirectoryOf(path);
     TFd directory(::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -190,9 +323,18 @@ TTrustedFile ReadTrustedFile(const std::string& path) {
     if (directory.Get() < 0 || ::fstat(directory.Get(), &directoryInfo) != 0) {
         ThrowErrno(directoryPath);
     }
+    if (anchor &&
+        (anchor->Device != directoryInfo.st_dev || anchor->Inode != directoryInfo.st_ino)) {
+        return Refused("its directory has been replaced by another");
+    }
+    const TDirectoryOwners owners{directoryInfo.st_uid, directoryInfo.st_gid};
     // Checked first: in such a directory anyone may have planted whatever is at the name.
-    if ((directoryInfo.st_mode & S_IWOTH) != 0) {
-        return Refused("its directory is writable by others");
+    if (std::string why = DirectoryWriter(directory.Get(), directoryInfo, owners, false);
+        !why.empty()) {
+        return Refused("its directory " + why);
+    }
+    if (std::string why = DistrustAbove(directory.Get(), directoryInfo, owners); !why.empty()) {
+        return Refused(std::move(why));
     }
     const auto slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -210,7 +352,7 @@ TTrustedFile ReadTrustedFile(const std::string& path) {
     if (::fstat(fd.Get(), &info) != 0) {
         ThrowErrno(path);
     }
-    if (std::string why = Distrust(info, directoryInfo); !why.empty()) {
+    if (std::string why = Distrust(fd.Get(), info, directoryInfo); !why.empty()) {
         return Refused(std::move(why));
     }
     return {TTrustedFile::TOutcome::Trusted, ReadAll(fd.Get(), path), {}};

@@ -3,6 +3,7 @@
 #include "platform/Accounts.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -10,9 +11,13 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <pwd.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace tarvok::platform {
 namespace {
@@ -131,13 +136,36 @@ struct TTrustRow {
     const char* Refusal = ""; // a part of the reason
 };
 
+void Chmod(const std::string& path, mode_t mode) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+void Chown(const std::string& path, std::uint32_t uid, std::uint32_t gid) {
+    ASSERT_EQ(::lchown(path.c_str(), uid, gid), 0) << path;
+}
+
+void ResetDirectory(const std::string& dir) {
+    fs::permissions(dir, fs::perms(0755));
+    ::removexattr(dir.c_str(), "system.posix_acl_access");
+    ::removexattr(dir.c_str(), "system.posix_acl_default");
+}
+
+// Rows may change the directory above the program directory too; it is reset for each.
 void CheckRows(const std::string& dir, const std::vector<TTrustRow>& rows) {
     const std::string file = dir + "/tarvok.tsk";
+    const std::string above = fs::path(dir).parent_path();
+    const struct stat owners = [&] {
+        struct stat info {};
+        ::stat(above.c_str(), &info);
+        return info;
+    }();
     for (const TTrustRow& row : rows) {
         SCOPED_TRACE(row.What);
         fs::remove_all(dir);
         fs::create_directory(dir);
         fs::permissions(dir, fs::perms(0755));
+        ResetDirectory(above);
+        Chown(above, owners.st_uid, owners.st_gid);
         row.Prepare(dir, file);
         const TTrustedFile read = ReadTrustedFile(file);
         EXPECT_EQ(read.Outcome, row.Expected) << read.Refusal;
@@ -148,14 +176,6 @@ void CheckRows(const std::string& dir, const std::vector<TTrustRow>& rows) {
             EXPECT_EQ(read.Content, "");
         }
     }
-}
-
-void Chmod(const std::string& path, mode_t mode) {
-    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-}
-
-void Chown(const std::string& path, std::uint32_t uid, std::uint32_t gid) {
-    ASSERT_EQ(::lchown(path.c_str(), uid, gid), 0) << path;
 }
 
 void WriteRecords(const std::string& file, mode_t mode = 0644) {
@@ -247,6 +267,104 @@ TEST_F(TrustTest, OwnersAndGroupsOfOtherAccounts) {
                                     },
                                     TOutcome::Refused, "symbolic link"},
                                });
+}
+
+// Grants write to one more account or group through an ACL (the xattr as the kernel keeps it).
+// False where the file system keeps no ACLs.
+bool GrantWrite(const std::string& path, const char* which, std::uint16_t tag, std::uint32_t id) {
+    constexpr std::uint32_t NoId = ~0u;
+    // In the kernel's order: by tag.
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> entries = {
+        {0x01, NoId}, {tag, id}, {0x04, NoId}, {0x10, NoId}, {0x20, NoId}};
+    std::sort(entries.begin(), entries.end());
+    std::vector<unsigned char> acl = {2, 0, 0, 0};
+    for (const auto& [entryTag, entryId] : entries) {
+        const std::uint16_t permissions = entryTag == tag ? 6 : entryTag == 0x20 ? 5 : 7;
+        for (std::uint32_t value : {std::uint32_t{entryTag}, std::uint32_t{permissions}}) {
+            acl.insert(acl.end(),
+                       {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8)});
+        }
+        for (int shift = 0; shift < 32; shift += 8) {
+            acl.push_back(static_cast<unsigned char>(entryId >> shift));
+        }
+    }
+    return ::setxattr(path.c_str(), which, acl.data(), acl.size(), 0) == 0;
+}
+
+constexpr std::uint16_t AclUser = 0x02;
+constexpr std::uint16_t AclGroup = 0x08;
+const char* const AccessAcl = "system.posix_acl_access";
+const char* const DefaultAcl = "system.posix_acl_default";
+
+TEST_F(TrustTest, AclsAndTheDirectoriesAboveCountToo) {
+    if (!GrantWrite(dir_.string(), AccessAcl, AclUser, Nobody)) {
+        GTEST_SKIP() << "this file system keeps no ACLs";
+    }
+    const std::uint32_t group = Status(dir_.string()).st_gid;
+    std::vector<TTrustRow> rows = {
+        {"an ACL lets a stranger write the file",
+         [](auto&, auto& file) {
+             WriteRecords(file);
+             ASSERT_TRUE(GrantWrite(file, AccessAcl, AclUser, Nobody));
+         },
+         TOutcome::Refused, "it is writable by uid 65534 through an ACL"},
+        {"an ACL lets the directory's group write the file",
+         [&](auto&, auto& file) {
+             WriteRecords(file);
+             ASSERT_TRUE(GrantWrite(file, AccessAcl, AclGroup, group));
+         },
+         TOutcome::Trusted},
+        {"a default ACL passes write on to a stranger",
+         [](auto& d, auto& file) {
+             WriteRecords(file);
+             ASSERT_TRUE(GrantWrite(d, DefaultAcl, AclUser, Nobody));
+         },
+         TOutcome::Refused, "its directory passes write access on to uid 65534 through a default"},
+        {"a directory above writable by others",
+         [](auto& d, auto& file) {
+             WriteRecords(file);
+             Chmod(d + "/..", 0777);
+         },
+         TOutcome::Refused, "above it is writable by others"},
+        {"an ACL lets a stranger write a directory above",
+         [](auto& d, auto& file) {
+             WriteRecords(file);
+             ASSERT_TRUE(GrantWrite(d + "/..", AccessAcl, AclGroup, ForeignGroup));
+         },
+         TOutcome::Refused, "above it is writable by group 54321 through an ACL"},
+    };
+    if (IsRoot()) {
+        rows.push_back({"a directory above owned by a stranger",
+                        [](auto& d, auto& file) {
+                            WriteRecords(file);
+                            Chown(d + "/..", Nobody, Nobody);
+                        },
+                        TOutcome::Refused, "is owned by uid 65534, who is not an administrator"});
+        rows.push_back({"a directory above that is root's and sticky, as /tmp is",
+                        [](auto& d, auto& file) {
+                            WriteRecords(file);
+                            Chown(d + "/..", 0, ForeignGroup);
+                            Chmod(d + "/..", 01777);
+                        },
+                        TOutcome::Trusted});
+    }
+    CheckRows(Path("program"), rows);
+}
+
+// Who may write a directory above may rename the program directory away and put another there.
+TEST_F(TrustTest, AnotherDirectoryInTheAnchoredOnesPlaceIsNotTrusted) {
+    const std::string dir = Path("program");
+    fs::create_directory(dir);
+    WriteRecords(dir + "/tarvok.tsk");
+    const TDirectoryAnchor anchor = AnchorDirectory(dir);
+    EXPECT_EQ(ReadTrustedFile(dir + "/tarvok.tsk", anchor).Outcome, TOutcome::Trusted);
+    fs::rename(dir, Path("moved"));
+    fs::create_directory(dir);
+    WriteRecords(dir + "/tarvok.tsk");
+    const TTrustedFile read = ReadTrustedFile(dir + "/tarvok.tsk", anchor);
+    EXPECT_EQ(read.Outcome, TOutcome::Refused);
+    EXPECT_EQ(read.Refusal, "its directory has been replaced by another");
+    EXPECT_EQ(ReadTrustedFile(dir + "/tarvok.tsk").Outcome, TOutcome::Trusted);
 }
 
 TEST_F(TrustTest, ReadingNeverFollowsALink) {
