@@ -445,7 +445,7 @@ void TFrmMain::CreateLogger() {
     Logger->WriteFile = !ReadOnly();
     Logger->Display = messagesDisplay_.get();
     Logger->LimitLines = true;
-    Logger->MaxLines = 3000;
+    Logger->MaxLines = LogMaxLines;
     Logger->NamedMonth = true;
     Logger->Reload();
     Logger->Add("System started.");

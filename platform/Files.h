@@ -4,6 +4,7 @@
 // leaves a torn file: a reader sees the old content or the new, whatever happens meanwhile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -36,6 +37,14 @@ bool CanListDirectory(const std::string& path);
 // Never through a symbolic link: a link planted at the path is an error (every save replaces a
 // link by a file anyway), so a privileged reader cannot be pointed at another file.
 std::string ReadFile(const std::string& path);
+
+// The last `limit` bytes of a file, read as ReadFile reads. Whole when nothing before them was
+// left out.
+struct TFileTail {
+    std::string Content;
+    bool Whole = true;
+};
+TFileTail ReadFileTail(const std::string& path, std::size_t limit);
 
 // What a privileged program found when it read a file it is about to act on.
 struct TTrustedFile {

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <stdexcept>
 
 namespace tarvok {
 
 namespace {
 
-constexpr std::int32_t LogLineLimit = 3000;
 constexpr auto PassInterval = std::chrono::milliseconds(500);
 // Refused messages are noted at most this often, so a flood cannot fill the log.
 constexpr TDateTime RefusalNoteInterval = 1.0 / 1440;
@@ -57,7 +57,11 @@ TTarvokThread::TTarvokThread(TSetup setup)
       minutes_(clock_.Now()) {
     log_.OnLineAdded = [this] { SendToClient(FormatMessage(TMessageCode::LogChanged)); };
     log_.LimitLines = true;
-    log_.MaxLines = LogLineLimit;
+    log_.MaxLines = LogMaxLines;
+    // Lines that cannot reach the file are not lost from sight: the journal hears of it, once.
+    log_.OnWriteFailed = [](const std::string& reason) {
+        std::cerr << "The system log cannot be written: " << reason << std::endl;
+    };
     log_.NamedMonth = true;
     channel_->SetArrivalHook([this] { Wake(); });
     log_.Add("Tarvok Service starting!");

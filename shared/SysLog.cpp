@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -64,6 +65,28 @@ std::string FormatLogText(std::string_view format, std::initializer_list<TLogArg
     return text;
 }
 
+std::deque<std::string> ReadLogLines(const std::string& path) {
+    platform::TFileTail tail;
+    try {
+        tail = platform::ReadFileTail(path, LogReadLimit);
+    } catch (const platform::TIoError&) {
+        if (NothingAt(path)) {
+            return {};
+        }
+        throw;
+    }
+    std::string_view content = tail.Content;
+    if (!tail.Whole) {
+        const std::size_t end = content.find('\n');
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+    }
+    std::deque<std::string> lines = SplitLogLines(content);
+    for (std::string& line : lines) {
+        line.resize(std::min(line.size(), MaxLogLineLength));
+    }
+    return lines;
+}
+
 std::deque<std::string> SplitLogLines(std::string_view content) {
     std::deque<std::string> lines;
     while (!content.empty()) {
@@ -93,6 +116,7 @@ void TSysLogger::Add(std::string_view message) {
         return;
     }
     LastLine = TimeStamp() + " : " + Printable(message);
+    LastLine.resize(std::min(LastLine.size(), MaxLogLineLength));
     Lines.push_back(LastLine);
     if (Display != nullptr) {
         Display->Append(LastLine);
@@ -207,9 +231,13 @@ void TSysLogger::RefillDisplay() {
 void TSysLogger::SaveLines() {
     try {
         WriteLines(Lines);
-    } catch (const platform::TIoError&) {
+        writeFailing_ = false;
+    } catch (const platform::TIoError& error) {
         // Logging is background work: the lines stay in memory and the next successful rewrite
         // writes them all.
+        if (!std::exchange(writeFailing_, true) && OnWriteFailed) {
+            OnWriteFailed(error.what());
+        }
     }
 }
 
@@ -217,20 +245,9 @@ void TSysLogger::WriteLines(const std::deque<std::string>& lines) const {
     platform::ReplaceFile(FileName, JoinLogLines(lines), platform::TFlush::Lazily);
 }
 
-std::deque<std::string> TSysLogger::ReadLines() const {
-    try {
-        return SplitLogLines(platform::ReadFile(FileName));
-    } catch (const platform::TIoError&) {
-        if (NothingAt(FileName)) {
-            return {};
-        }
-        throw;
-    }
-}
-
 std::optional<std::deque<std::string>> TSysLogger::TryLoad() const {
     try {
-        return ReadLines();
+        return ReadLogLines(FileName);
     } catch (const platform::TIoError&) {
         return std::nullopt;
     }
@@ -240,7 +257,7 @@ void TSysLogger::KeepLastLines(std::size_t keep) {
     if (NothingAt(FileName)) {
         return;
     }
-    std::deque<std::string> lines = ReadLines();
+    std::deque<std::string> lines = ReadLogLines(FileName);
     if (lines.size() > keep) {
         lines.erase(lines.begin(),
                     lines.begin() + static_cast<std::ptrdiff_t>(lines.size() - keep));

@@ -11,7 +11,7 @@
 //   TSysLogger log(programDir + "tarvok.log", clock);
 //   log.NamedMonth = true;
 //   log.LimitLines = true;
-//   log.MaxLines = 3000;
+//   log.MaxLines = LogMaxLines;
 //   log.AddFmt("Task \"%s\" [%d] started.", "Backup", 3);
 //   // file: 06-Dec-2026 - 19:16:20 : Task "Backup" [3] started.<CR><LF>
 //
@@ -31,6 +31,13 @@
 #include <string_view>
 
 namespace tarvok {
+
+// The lines both programs keep, and the longest line the log holds: a longer message is cut.
+// Reading a log file takes at most what that many of the longest lines fill, so a planted huge
+// file costs no more than a full log; of a longer file the last lines are read.
+inline constexpr std::int32_t LogMaxLines = 3000;
+inline constexpr std::size_t MaxLogLineLength = 1024;
+inline constexpr std::size_t LogReadLimit = LogMaxLines * (MaxLogLineLength + 2);
 
 // The on-screen mirror of the log (the manager's message list). The logger keeps it in step
 // with its lines but does not own it.
@@ -76,6 +83,11 @@ std::string FormatLogText(std::string_view format, std::initializer_list<TLogArg
 // without a line end kept. Lines are otherwise taken as they are.
 std::deque<std::string> SplitLogLines(std::string_view content);
 
+// The lines of a log file as a logger reads them: at most its last LogReadLimit bytes, without
+// the line they begin inside, each line cut to MaxLogLineLength. Nothing when no file is at the
+// path; raises platform::TIoError when one is there but cannot be read.
+std::deque<std::string> ReadLogLines(const std::string& path);
+
 class TSysLogger {
 public:
     // Waits between two read attempts of Reload; tests pass one that does not sleep.
@@ -94,6 +106,9 @@ public:
 
     // Called after every line that Add stored, once the file has been rewritten.
     std::function<void()> OnLineAdded;
+    // Called with the path and the reason when a rewrite of the file fails, once for each run
+    // of failures: the next one is told after a rewrite that succeeded.
+    std::function<void(const std::string& reason)> OnWriteFailed;
     // While true, Add does nothing at all.
     bool Suppressed = false;
     // Stamp style: "06-Dec-2026 - 19:16:20" when true, "06/12/2026 - 19:16:20" when false.
@@ -112,9 +127,10 @@ public:
     // When true, Add rewrites the file after each line.
     bool WriteFile = true;
 
-    // Stamps and stores one line: "<stamp> : <message>". Control characters in the message
-    // become '?', so no message can break a line or forge another. A rewrite that fails keeps
-    // the line in memory and on the display; the next successful rewrite writes it.
+    // Stamps and stores one line: "<stamp> : <message>", cut to MaxLogLineLength. Control
+    // characters in the message become '?', so no message can break a line or forge another. A
+    // rewrite that fails keeps the line in memory and on the display; the next successful rewrite
+    // writes it.
     void Add(std::string_view message);
 
     template <typename... TArgs>
@@ -149,8 +165,6 @@ private:
     // Rewrites the file from Lines; a failure is dropped, as Add's contract says.
     void SaveLines();
     void WriteLines(const std::deque<std::string>& lines) const;
-    // The file's lines; none when nothing is at the path. Raises platform::TIoError.
-    std::deque<std::string> ReadLines() const;
     // One read attempt: the lines, or nothing when the read failed.
     std::optional<std::deque<std::string>> TryLoad() const;
     void KeepLastLines(std::size_t keep);
@@ -163,6 +177,7 @@ private:
     int batchDepth_ = 0;
     bool unwritten_ = false;      // lines of the open batch are not in the file yet
     std::size_t unannounced_ = 0; // lines of the open batch OnLineAdded has not been called for
+    bool writeFailing_ = false;   // the last rewrite failed and OnWriteFailed was told
 };
 
 // Holds the logger's lines back for as long as it lives (BeginBatch/EndBatch).

@@ -96,11 +96,12 @@ void ShareWithDirectoryGroup(int fd, const std::string& path) {
     }
 }
 
-std::string ReadAll(int fd, const std::string& path) {
+// Up to `limit` bytes from where the descriptor stands.
+std::string ReadAll(int fd, const std::string& path, std::size_t limit = std::string::npos) {
     std::string content;
     char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
+    while (content.size() < limit) {
+        ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -108,10 +109,11 @@ std::string ReadAll(int fd, const std::string& path) {
             ThrowErrno(path);
         }
         if (got == 0) {
-            return content;
+            break;
         }
         content.append(buffer, static_cast<size_t>(got));
     }
+    return content;
 }
 
 // Not following a link, and not waiting on a pipe or a terminal that was put at the path.
@@ -312,6 +314,24 @@ TDirectoryAnchor AnchorDirectory(const std::string& directory) {
         ThrowErrno(directory);
     }
     return {info.st_dev, info.st_ino};
+}
+
+TFileTail ReadFileTail(const std::string& path, std::size_t limit) {
+    TFd fd(::open(path.c_str(), ReadFlags));
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        ThrowErrno(path);
+    }
+    TFileTail tail;
+    const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+    if (S_ISREG(info.st_mode) && size > limit) {
+        if (::lseek(fd.Get(), static_cast<off_t>(size - limit), SEEK_SET) < 0) {
+            ThrowErrno(path);
+        }
+        tail.Whole = false;
+    }
+    tail.Content = ReadAll(fd.Get(), path, limit);
+    return tail;
 }
 
 TTrustedFile ReadTrustedFile(const std::string& path,

@@ -525,10 +525,12 @@ bool IsDisplayVariable(std::string_view entry) {
     return entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=");
 }
 
-// The service manager's socket belongs to the scheduler: a task that inherited it could
-// report states in the service's name.
+// The service manager's socket and journal stream belong to the scheduler: a task that inherited
+// the socket could report states in the service's name, and one that inherited the others would
+// take its output for the service's journal stream and its run for the service's invocation.
 bool IsServiceManagerVariable(std::string_view entry) {
-    return entry.starts_with("NOTIFY_SOCKET=");
+    return entry.starts_with("NOTIFY_SOCKET=") || entry.starts_with("JOURNAL_STREAM=") ||
+           entry.starts_with("INVOCATION_ID=");
 }
 
 std::vector<char*> ChildEnvironment(bool keepDisplay) {

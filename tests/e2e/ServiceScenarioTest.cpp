@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -208,6 +209,24 @@ TEST(ServiceRun, ASlotItCannotMakeEndsItAsFailed) {
                             "The service's slot could not be made (" + SlotPath(ServiceSlotName) +
                                 ": Address already in use); the service ends."));
     EXPECT_EQ(service.ReadFile("stdout") + service.ReadFile("stderr"), "");
+}
+
+// A log it cannot write is no reason to stop scheduling, but no reason for silence either: the
+// journal (the service's standard error under systemd) hears of it, once.
+TEST(ServiceRun, ALogItCannotWriteIsToldToTheJournalOnce) {
+    TServiceHarness service(TestName());
+    std::filesystem::create_directory(service.Path("tarvok.log"));
+    service.Start();
+    ASSERT_TRUE(service.WaitForNotify("READY=1\nSTATUS=Running"));
+    ASSERT_TRUE(service.Send("CR"));
+    ASSERT_TRUE(service.Send("CD"));
+    // "starting", "running", "connected", "disconnected"
+    EXPECT_TRUE(
+        service.WaitUntil([&] { return WithCode(service.MessageTexts(), "LC").size() >= 4; }));
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0);
+    EXPECT_EQ(service.ReadFile("stderr"), "The system log cannot be written: " +
+                                              service.Path("tarvok.log") + ": Is a directory\n");
 }
 
 TEST(ServiceRun, PauseHoldsTheSchedulerAcrossAMinuteAndAStopThereEndsIt) {

@@ -110,15 +110,53 @@ TEST_F(SysLogTest, ReadingSplitsAtLineEndsAndWritingRestoresCrLf) {
         EXPECT_EQ(SplitLogLines(row.content), row.lines);
 
         platform::ReplaceFile(path_, row.content);
+        // A reader keeps no line longer than the log's longest.
+        TLines kept = row.lines;
+        for (std::string& line : kept) {
+            line = line.substr(0, MaxLogLineLength);
+        }
         TSysLogger log(path_, clock_);
-        EXPECT_EQ(log.Lines, row.lines);
+        EXPECT_EQ(log.Lines, kept);
         log.Add("new");
         std::string expected;
-        for (const std::string& line : row.lines) {
+        for (const std::string& line : kept) {
             expected += line + "\r\n";
         }
         EXPECT_EQ(FileText(), expected + log.LastLine + "\r\n");
     }
+}
+
+// A file planted far larger than a full log is read only as far as a full log of the longest
+// lines reaches back, so it cannot make every line cost a rewrite of it all.
+TEST_F(SysLogTest, AHugeFileIsReadOnlyAsFarAsAFullLogReaches) {
+    const std::string huge(2 * LogReadLimit, 'j');
+    platform::ReplaceFile(path_, huge + "\r\nfirst\r\nlast\r\n");
+    TSysLogger log(path_, clock_);
+    EXPECT_EQ(log.Lines, (TLines{"first", "last"}));
+    log.Add(std::string(2 * MaxLogLineLength, 'm'));
+    EXPECT_EQ(log.LastLine.size(), MaxLogLineLength);
+    EXPECT_EQ(FileText(), "first\r\nlast\r\n" + log.LastLine + "\r\n");
+}
+
+// Lines that cannot reach the file stay in memory; whoever listens hears of it once, until a
+// rewrite succeeds again.
+TEST_F(SysLogTest, AFileThatCannotBeWrittenIsToldOncePerRunOfFailures) {
+    std::vector<std::string> told;
+    fs::create_directory(path_);
+    TSysLogger log(path_, clock_);
+    log.OnWriteFailed = [&](const std::string& reason) { told.push_back(reason); };
+    log.Add("one");
+    log.Add("two");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].find(path_), 0u) << told[0];
+    fs::remove(path_);
+    log.Add("three");
+    EXPECT_EQ(SplitLogLines(FileText()).size(), 3u);
+    fs::remove(path_);
+    fs::create_directory(path_);
+    log.Add("four");
+    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(log.Lines.size(), 4u);
 }
 
 TEST_F(SysLogTest, LimitKeepsTheNewestLinesInMemoryOnDisplayAndInFile) {

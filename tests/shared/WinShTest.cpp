@@ -276,8 +276,11 @@ TEST_F(WinShTest, WorkingDirectoryIsTheGivenOneOrTheCallers) {
     EXPECT_TRUE(WaitUntil([] { return ZombieChildren().empty(); }));
 }
 
-TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariablesAndNoneGetsTheServiceSocket) {
-    ::setenv("NOTIFY_SOCKET", "/run/systemd/notify", 1);
+TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariablesAndNoneGetsTheServicesOwn) {
+    const char* servicesOwn[] = {"NOTIFY_SOCKET", "JOURNAL_STREAM", "INVOCATION_ID"};
+    for (const char* name : servicesOwn) {
+        ::setenv(name, "the service's", 1);
+    }
     ::setenv("DISPLAY", ":7", 1);
     ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
     ::setenv("TARVOK_KEPT", "yes", 1);
@@ -296,10 +299,14 @@ TEST_F(WinShTest, HiddenProcessesLoseTheDisplayVariablesAndNoneGetsTheServiceSoc
         EXPECT_EQ(has("DISPLAY=:7"), row.display);
         EXPECT_EQ(has("WAYLAND_DISPLAY=wayland-7"), row.display);
         EXPECT_TRUE(has("TARVOK_KEPT=yes"));
-        EXPECT_FALSE(has("NOTIFY_SOCKET=/run/systemd/notify"));
+        for (const char* name : servicesOwn) {
+            EXPECT_FALSE(has((std::string(name) + "=the service's").c_str())) << name;
+        }
         Kill(pid);
     }
-    ::unsetenv("NOTIFY_SOCKET");
+    for (const char* name : servicesOwn) {
+        ::unsetenv(name);
+    }
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("TARVOK_KEPT");
