@@ -306,7 +306,7 @@ public:
         return followed;
     }
 
-    // The id names a process of ours now.
+    // The id is answered for elsewhere now.
     void Forget(pid_t pid) {
         std::lock_guard lock(mutex_);
         Erase(pid);
@@ -669,9 +669,19 @@ bool FollowProcess(std::uint32_t processId, std::uint32_t owner) {
         if (auto state = children->PendingState(pid)) {
             return state->Kind == TProcessState::TKind::Running;
         }
-        children->ForgetFinished(pid);
     }
-    return TTakenOver::Instance().Follow(pid, owner);
+    TTakenOver& taken = TTakenOver::Instance();
+    if (taken.Follow(pid, owner)) {
+        if (children != nullptr) {
+            children->ForgetFinished(pid); // the id is another process's now
+        }
+        return true;
+    }
+    // Ended at once: with the exit status of the last child of ours that had the id, if any.
+    if (children != nullptr && children->FinishedCode(pid)) {
+        taken.Forget(pid);
+    }
+    return false;
 }
 
 // Ours first, then the system: an id that a process of ours had stays that process's, however

@@ -1,6 +1,7 @@
 #include "shared/WinSh.h"
 
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "tests/TempDir.h"
 
 #include <algorithm>
@@ -137,6 +138,17 @@ TWords NulSeparated(const std::string& text) {
         start = end + 1;
     }
     return words;
+}
+
+// The line of /proc/<pid>/status that starts with the key, or nothing.
+std::string StatusLine(pid_t pid, const std::string& key) {
+    std::istringstream lines(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(key)) {
+            return line;
+        }
+    }
+    return {};
 }
 
 std::string Link(const std::string& path) {
@@ -429,6 +441,54 @@ TEST_F(WinShTest, AnotherProgramsProcessIsActiveUntilItEnds) {
     EXPECT_NE(StatField(static_cast<pid_t>(pid), 4), ::getpid()) << "not a child of ours";
     EXPECT_EQ(GetProcessExitCode(pid), StillActive);
     Kill(pid);
+}
+
+// A process another program handed over is followed as itself, or counts as ended at once when
+// it is gone or is neither the sender's nor ours.
+TEST_F(WinShTest, HandedOverProcessesAreFollowedAsThemselvesOrEndedAtOnce) {
+    const std::uint32_t ours = static_cast<std::uint32_t>(::getuid());
+    const std::uint32_t sender = ours + 4242;
+    const std::uint32_t child = StartSleeper();
+    ASSERT_NE(child, 0u);
+    EXPECT_TRUE(platform::FollowProcess(child, sender)) << "a running child of ours";
+    EXPECT_EQ(GetProcessExitCode(child), StillActive);
+
+    const std::uint32_t ended = LaunchProcess(Shell, "-c 'exit 7'", "", 2, SwHide);
+    ASSERT_TRUE(WaitUntil([&] { return GetProcessExitCode(ended) == 7; }));
+    EXPECT_FALSE(platform::FollowProcess(ended, ours));
+    EXPECT_EQ(GetProcessExitCode(ended), 7u) << "its own exit status is kept";
+
+    FILE* probe = ::popen(("'" + Probe + "' launch " + Sleep + " 60").c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    unsigned another = 0;
+    ASSERT_EQ(std::fscanf(probe, "%u", &another), 1);
+    ASSERT_EQ(::pclose(probe), 0);
+    running_.push_back(another);
+    EXPECT_TRUE(platform::FollowProcess(another, sender)) << "another program's, of our account";
+    EXPECT_EQ(GetProcessExitCode(another), StillActive);
+    Kill(another);
+    EXPECT_EQ(GetProcessExitCode(another), 0u);
+    EXPECT_FALSE(platform::FollowProcess(another, ours)) << "gone";
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a process of a third account can be made by root only";
+    }
+    const pid_t stranger = ::fork();
+    if (stranger == 0) {
+        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            ::pause();
+        }
+        ::_exit(1);
+    }
+    ASSERT_TRUE(
+        WaitUntil([&] { return StatusLine(stranger, "Uid:").find("65534") != std::string::npos; }));
+    const auto id = static_cast<std::uint32_t>(stranger);
+    EXPECT_FALSE(platform::FollowProcess(id, sender));
+    EXPECT_EQ(GetProcessExitCode(id), 0u) << "running, but not the sender's to hand over";
+    EXPECT_TRUE(platform::FollowProcess(id, 65534));
+    EXPECT_EQ(GetProcessExitCode(id), StillActive);
+    ::kill(stranger, SIGKILL);
+    ::waitpid(stranger, nullptr, 0);
 }
 
 // When the process runs out of descriptors, children are still started and reaped.
