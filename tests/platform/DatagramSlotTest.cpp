@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -236,16 +237,38 @@ TEST_F(DatagramSlotTest, TwoMakersNeverBothGetAName) {
 
 TEST_F(DatagramSlotTest, SlotDirectoryIsTheAdministratorsAlone) {
     const std::string slots = Path("slots");
+    const passwd* daemon = ::geteuid() == 0 ? ::getpwnam("daemon") : nullptr;
+    if (daemon != nullptr) {
+        // The directory's group makes daemon an administrator who is not root.
+        ASSERT_EQ(::chown(dir_.c_str(), 0, daemon->pw_gid), 0);
+        ASSERT_EQ(::chmod(dir_.c_str(), 02775), 0);
+    }
+    const auto expectSlots = [&](uid_t owner) {
+        struct stat info {};
+        struct stat above {};
+        ASSERT_EQ(::stat(slots.c_str(), &info), 0);
+        ASSERT_EQ(::stat(dir_.c_str(), &above), 0);
+        EXPECT_EQ(info.st_mode & 07777, SlotDirectoryMode);
+        EXPECT_EQ(info.st_gid, above.st_gid);
+        EXPECT_EQ(info.st_uid, owner);
+    };
+    if (daemon != nullptr) {
+        // A manager that starts before the service ever ran makes the directory its user's.
+        EXPECT_EQ(InChild([&] {
+                      if (::setgroups(0, nullptr) != 0 || ::setgid(daemon->pw_gid) != 0 ||
+                          ::setuid(daemon->pw_uid) != 0) {
+                          return 9;
+                      }
+                      return TDatagramSlot(Address(), 64).Bound() ? 0 : 1;
+                  }),
+                  0);
+        expectSlots(daemon->pw_uid);
+    }
     {
+        // Root makes it root's, whoever made it; another makes it where it is missing.
         TDatagramSlot slot(Address(), 64);
         ASSERT_TRUE(slot.Bound()) << slot.Failure();
-        struct stat info {};
-        ASSERT_EQ(::stat(slots.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, SlotDirectoryMode);
-        struct stat above {};
-        ASSERT_EQ(::stat(dir_.c_str(), &above), 0);
-        EXPECT_EQ(info.st_gid, above.st_gid);
-        EXPECT_EQ(info.st_uid, ::geteuid());
+        expectSlots(::geteuid());
     }
     if (::geteuid() != 0) {
         GTEST_SKIP() << "the rest needs root: a stranger's account and a stranger's directory";
