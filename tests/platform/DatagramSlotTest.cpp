@@ -1,5 +1,6 @@
 #include "platform/DatagramSlot.h"
 
+#include "tests/InChild.h"
 #include "tests/OpenDescriptors.h"
 #include "tests/TempDir.h"
 
@@ -26,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::InChild;
 using testing_support::OpenDescriptors;
 
 constexpr uid_t Stranger = 65534;
@@ -39,17 +41,6 @@ protected:
     }
     std::string Address(const std::string& name = "tarvokclient") const {
         return Path("slots/" + name);
-    }
-
-    // The child's exit code; the body runs in a forked process.
-    static int InChild(const std::function<int()>& body) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::_exit(body());
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 };
 

@@ -1,5 +1,6 @@
 // A slot keeps the messages of the senders its policy accepts and counts the others.
 #include "shared/MailSlot.h"
+#include "tests/InChild.h"
 
 #include <atomic>
 #include <functional>
@@ -17,6 +18,7 @@ namespace tarvok {
 namespace {
 
 using platform::TSenderCredentials;
+using testing_support::InChild;
 
 constexpr std::uint32_t Nobody = 65534;
 
@@ -26,17 +28,6 @@ std::vector<std::string> ReadAll(TMailSlot& slot) {
         messages.push_back(message);
     }
     return messages;
-}
-
-// Runs the body in a child process and answers its exit code.
-int InChild(const std::function<int()>& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int SendAs(std::uint32_t uid, const std::vector<std::string>& messages) {
