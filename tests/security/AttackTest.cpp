@@ -584,6 +584,8 @@ TEST_F(AttackTest, AReusedProcessIdDoesNotHoldABlockingTask) {
     }
     ASSERT_EQ(Intrude(Nobody, {"take", std::to_string(taskPid)}, inside), IntruderDone)
         << "the stranger never got the id: " << Read(root_ / "intruder.out");
+    const std::string taken = Read(root_ / "intruder.out");
+    std::cout << "[ attacks  ] " << taken.substr(std::min(taken.rfind("took "), taken.size()));
     ASSERT_EQ(::kill(servicePid_, SIGUSR2), 0);
     Sync();
     EXPECT_EQ(Count("Blocking task \"Hold\" [1] finished."), 1u) << Read(LogFile());
