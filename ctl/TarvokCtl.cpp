@@ -1,5 +1,6 @@
 #include "ctl/TarvokCtl.h"
 
+#include "ctl/CtlCommands.h"
 #include "shared/Protocol.h"
 
 #include <algorithm>
@@ -11,72 +12,178 @@ namespace {
 
 using TArgs = std::span<const std::string>;
 
-struct TSubcommand {
+struct TOption {
     const char* Name;
+    const char* Value; // what the option takes, e.g. "N"; nullptr for a flag
     const char* Help;
-    int (*Run)(TArgs args, const TCtlParts& parts);
 };
 
-int Fail(const TCtlParts& parts, int status, const std::string& why) {
-    parts.Err << "tarvokctl: " << why << '\n';
-    return status;
-}
+struct TSubcommand {
+    const char* Name;
+    const char* Operands; // e.g. "ID"; one word per operand
+    const char* Help;
+    std::span<const TOption> Options;
+    bool Changes; // only administrators may run it
+    int (*Run)(const ctl::TCall& call);
+};
 
-// Pausing and continuing signal the service's main process only: the tasks it started run in
-// its control group and must never receive a signal meant for the service.
-int SendControl(TArgs args, const TCtlParts& parts, std::uint32_t control, const char* verb) {
-    if (!args.empty()) {
-        return Fail(parts, CtlUsageError, std::string(verb) + " takes no arguments");
-    }
-    const std::string why = parts.Manager.ControlService(ServiceName, control);
-    if (!why.empty()) {
-        return Fail(parts, CtlFailed,
-                    std::string("cannot ") + verb + " " + ServiceName + ": " + why);
-    }
-    return 0;
-}
+constexpr TOption JsonOption[] = {{"--json", nullptr, "Print JSON instead of text."}};
+constexpr TOption LogOptions[] = {
+    {"-f", nullptr, "Follow the log: print lines as they come, until interrupted."},
+    {"-n", "N", "Print only the last N lines."},
+};
 
-int Pause(TArgs args, const TCtlParts& parts) {
-    return SendControl(args, parts, platform::ServiceControlCode::Pause, "pause");
-}
-
-int Continue(TArgs args, const TCtlParts& parts) {
-    return SendControl(args, parts, platform::ServiceControlCode::Continue, "continue");
-}
-
-int Help(TArgs args, const TCtlParts& parts);
-
-constexpr std::array<TSubcommand, 3> Subcommands = {{
-    {"pause", "Pause the service; tasks that run go on.", Pause},
-    {"continue", "Let a paused service start tasks again.", Continue},
-    {"--help", "Show this help.", Help},
+constexpr std::array<TSubcommand, 11> Subcommands = {{
+    {"list", "", "List the tasks, and which blocking runs are going.", JsonOption, false,
+     ctl::List},
+    {"show", "ID", "Show every field of a task, as the manager's properties do.", JsonOption, false,
+     ctl::Show},
+    {"enable", "ID", "Enable a task: the scheduler tests it again.", {}, true, ctl::Enable},
+    {"disable", "ID", "Disable a task: the scheduler leaves it alone.", {}, true, ctl::Disable},
+    {"delete", "ID", "Delete a task (not while its blocking run is going).", {}, true, ctl::Delete},
+    {"run", "ID", "Run a task now, through the service when it runs.", {}, true, ctl::Run},
+    {"log", "", "Print the system log.", LogOptions, false, ctl::Log},
+    {"status", "",
+     "Say whether the service runs or is paused, and whether a manager is "
+     "connected.",
+     JsonOption, false, ctl::Status},
+    {"export", "", "Print the whole task list as JSON.", {}, false, ctl::Export},
+    {"pause", "", "Pause the service; tasks that run go on.", {}, true, ctl::Pause},
+    {"continue", "", "Let a paused service start tasks again.", {}, true, ctl::Continue},
 }};
 
-int Help(TArgs, const TCtlParts& parts) {
-    parts.Out << "Usage: tarvokctl COMMAND\n\n"
-              << "Controls the Tarvok scheduler service " << ServiceName << " under systemd.\n\n"
+std::size_t OperandCount(const TSubcommand& subcommand) {
+    const std::string_view operands = subcommand.Operands;
+    return operands.empty() ? 0 : static_cast<std::size_t>(std::ranges::count(operands, ' ')) + 1;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    text.resize(std::max(text.size() + 2, width), ' ');
+    return text;
+}
+
+void HelpOf(const TSubcommand& subcommand, std::ostream& out) {
+    out << "Usage: tarvokctl " << subcommand.Name;
+    if (!subcommand.Options.empty()) {
+        out << " [OPTIONS]";
+    }
+    if (*subcommand.Operands != '\0') {
+        out << " " << subcommand.Operands;
+    }
+    out << "\n\n" << subcommand.Help << "\n";
+    if (!subcommand.Options.empty()) {
+        out << "\nOptions:\n";
+        for (const TOption& option : subcommand.Options) {
+            std::string name = option.Name;
+            if (option.Value != nullptr) {
+                name += std::string(" ") + option.Value;
+            }
+            out << "  " << Padded(name, 12) << option.Help << "\n";
+        }
+    }
+}
+
+int Help(const TCtlParts& parts) {
+    parts.Out << "Usage: tarvokctl COMMAND [OPTIONS] [ID]\n\n"
+              << "Tarvok from a terminal: the tasks in " << parts.Paths.TaskPath
+              << ", the system log and the scheduler service " << ServiceName << ".\n\n"
               << "Commands:\n";
     for (const TSubcommand& subcommand : Subcommands) {
         std::string name = subcommand.Name;
-        name.resize(std::max<std::size_t>(name.size() + 2, 12), ' ');
-        parts.Out << "  " << name << subcommand.Help << '\n';
+        if (*subcommand.Operands != '\0') {
+            name += std::string(" ") + subcommand.Operands;
+        }
+        parts.Out << "  " << Padded(name, 12) << subcommand.Help << '\n';
     }
+    parts.Out << "  " << Padded("--help", 12) << "Show this help; COMMAND --help shows a "
+              << "command's options.\n";
     return 0;
+}
+
+const TOption* FindOption(const TSubcommand& subcommand, std::string_view name) {
+    const auto found = std::ranges::find_if(
+        subcommand.Options, [name](const TOption& option) { return option.Name == name; });
+    return found == subcommand.Options.end() ? nullptr : &*found;
+}
+
+// Options and operands in any order; "--name=value" and "--name value" alike. Empty, or what
+// was not understood.
+std::string Parse(const TSubcommand& subcommand, TArgs args, ctl::TCall& call) {
+    bool operandsOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (operandsOnly || arg.size() < 2 || arg.front() != '-') {
+            call.Operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, equals);
+        const TOption* option = FindOption(subcommand, name);
+        if (option == nullptr) {
+            return "unknown option '" + name + "'";
+        }
+        if (option->Value == nullptr) {
+            if (equals != std::string::npos) {
+                return "option '" + name + "' takes no value";
+            }
+            call.Options[name] = "";
+        } else if (equals != std::string::npos) {
+            call.Options[name] = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            call.Options[name] = args[++i];
+        } else {
+            return "option '" + name + "' needs a value (" + option->Value + ")";
+        }
+    }
+    if (call.Operands.size() != OperandCount(subcommand)) {
+        return OperandCount(subcommand) == 0
+                   ? std::string("takes no operands")
+                   : std::string("takes ") + subcommand.Operands + " and nothing else";
+    }
+    return {};
+}
+
+int RunSubcommand(const TSubcommand& subcommand, TArgs args, const TCtlParts& parts) {
+    if (std::ranges::find(args, "--help") != args.end()) {
+        HelpOf(subcommand, parts.Out);
+        return 0;
+    }
+    ctl::TCall call{parts, {}, {}};
+    if (const std::string why = Parse(subcommand, args, call); !why.empty()) {
+        return ctl::Fail(parts, CtlUsageError,
+                         std::string(subcommand.Name) + ": " + why + " (see tarvokctl " +
+                             subcommand.Name + " --help)");
+    }
+    if (subcommand.Changes && !parts.Administrator) {
+        return ctl::Fail(parts, CtlFailed,
+                         std::string(subcommand.Name) +
+                             ": you are not a Tarvok administrator; ask to be added to the group "
+                             "\"" +
+                             parts.GroupName + "\", then log in again");
+    }
+    return subcommand.Run(call);
 }
 
 } // namespace
 
 int RunCtl(TArgs args, const TCtlParts& parts) {
     if (args.empty()) {
-        return Fail(parts, CtlUsageError, "no command given (see tarvokctl --help)");
+        return ctl::Fail(parts, CtlUsageError, "no command given (see tarvokctl --help)");
+    }
+    if (args.front() == "--help" || args.front() == "-h") {
+        return Help(parts);
     }
     for (const TSubcommand& subcommand : Subcommands) {
         if (args.front() == subcommand.Name) {
-            return subcommand.Run(args.subspan(1), parts);
+            return RunSubcommand(subcommand, args.subspan(1), parts);
         }
     }
-    return Fail(parts, CtlUsageError,
-                "unknown command '" + args.front() + "' (see tarvokctl --help)");
+    return ctl::Fail(parts, CtlUsageError,
+                     "unknown command '" + args.front() + "' (see tarvokctl --help)");
 }
 
 } // namespace tarvok

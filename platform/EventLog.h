@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,10 +46,16 @@ public:
     virtual void Report(const TEvent& event) = 0;
 };
 
-// The machine's event log.
+// The machine's event log. Where none runs, an event goes to the fallback stream when one is
+// given, as one line: "TarvokService: Warning: The service was paused."; otherwise it is lost.
 class TSystemEventLog final : public TEventLog {
 public:
+    explicit TSystemEventLog(std::ostream* fallback = nullptr) : fallback_(fallback) {}
     void Report(const TEvent& event) override;
+
+private:
+    std::ostream* fallback_;
+    std::mutex fallbackMutex_; // events come from the control handler's thread and the service's
 };
 
 // The 128-bit message id of an event: 32 lower-case hex digits, a fixed prefix followed by

@@ -68,4 +68,7 @@ bool FollowProcess(std::uint32_t processId, std::uint32_t owner);
 // started the process; a zombie's exit status is read when the system lets us.
 TProcessState QueryProcess(std::uint32_t processId);
 
+// The id of the running program's own process.
+std::uint32_t CurrentProcessId();
+
 } // namespace tarvok::platform

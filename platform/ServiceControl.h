@@ -20,6 +20,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tarvok::platform {
 
@@ -72,14 +73,20 @@ public:
     // the program starts any thread of its own: the controls are taken from every thread's
     // signal mask for as long as it runs.
     int Run(const std::string& serviceName, const std::function<void()>& serviceMain);
+    // As Run, for a service run by hand in the foreground (a container's entry point, a trial
+    // in a terminal): it runs whether or not the service manager started the program, the same
+    // signals are its controls, and a status that no service manager takes is no failure.
+    int RunInForeground(const std::string& serviceName, const std::function<void()>& serviceMain);
 
     // Only the service being run may register, and only while it runs.
     int RegisterHandler(const std::string& serviceName, TControlHandler handler) override;
     int SetStatus(const TServiceStatus& status) override;
 
 private:
+    int Dispatch(const std::string& serviceName, const std::function<void()>& serviceMain);
     void Wake();
 
+    std::atomic<bool> foreground_{false};
     std::mutex mutex_;
     std::string serviceName_;
     TControlHandler handler_;
@@ -111,6 +118,8 @@ public:
 
     explicit TServiceManager(TSettings settings = SystemSettings());
 
+    // Whether this machine runs the service manager at all.
+    bool Runs() const;
     // 0 when the service manager runs and its definitions may be written here.
     int Open() const;
     // EEXIST when a definition of that name is already in place; nothing is left behind by a
@@ -130,5 +139,15 @@ public:
 private:
     TSettings settings_;
 };
+
+// Services run by hand in the foreground: the processes of this account's reach that run the
+// program file (an absolute path) with the argument first, compared without regard to letter
+// case. A process of another account whose program this one may not look at is not found.
+std::vector<std::uint32_t> ForegroundServices(const std::string& programFile,
+                                              const std::string& argument);
+
+// Delivers a control to a service run in the foreground, as its dispatcher takes it. Empty on
+// success, else why not.
+std::string ControlForegroundService(std::uint32_t processId, std::uint32_t control);
 
 } // namespace tarvok::platform

@@ -29,6 +29,9 @@ public:
     void SendToClient(const std::string& message) override {
         SendSlotMessage(ClientSlotName, message);
     }
+    void SendReply(std::int32_t replyTo, const std::string& message) override {
+        SendSlotMessage(ReplySlotName(replyTo), message);
+    }
     std::size_t TakeRefused() override { return slot_.TakeRefused(); }
     void SetArrivalHook(std::function<void()> hook) override {
         slot_.SetArrivalHook(std::move(hook));
@@ -194,6 +197,9 @@ void TTarvokThread::HandleMessage(const std::string& text, std::uint32_t senderU
     case TMessageCode::TruncateLog:
         TruncateLog();
         break;
+    case TMessageCode::RunsQuery:
+        AnswerRunsQuery(message.TaskId);
+        break;
     default:
         break; // the service's own messages and anything else: not ours to act on
     }
@@ -206,6 +212,23 @@ void TTarvokThread::ConnectClient() {
         }
     }
     log_.Add("Client has connected.");
+}
+
+// The same "TS" messages a connecting manager gets, but into the asker's slot and without a log
+// line: asking is not connecting, and a script that asks every second must not fill the log.
+void TTarvokThread::AnswerRunsQuery(std::int32_t replyTo) {
+    if (replyTo <= 0) {
+        return;
+    }
+    std::int32_t answered = 0;
+    for (const TTaskRunEntry& entry : table_.Entries()) {
+        if (entry.ProcessId != 0) {
+            channel_->SendReply(
+                replyTo, FormatMessage(TMessageCode::TaskStarted, entry.TaskId, entry.ProcessId));
+            ++answered;
+        }
+    }
+    channel_->SendReply(replyTo, FormatMessage(TMessageCode::RunsQueryEnd, answered));
 }
 
 // The task leaves the list only once the file without it is saved; a failed save changes

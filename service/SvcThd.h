@@ -50,6 +50,9 @@ public:
     // The next waiting message with its sender, or an empty text.
     virtual TSlotMessage ReadMessage() = 0;
     virtual void SendToClient(const std::string& message) = 0;
+    // To the slot of a tarvokctl process that asked (ReplySlotName of the number). A channel
+    // that reaches no other slot answers nobody.
+    virtual void SendReply(std::int32_t /*replyTo*/, const std::string& /*message*/) {}
     // How many messages were dropped since the last call because their sender may not control
     // the service. A channel that checks no senders drops none.
     virtual std::size_t TakeRefused() { return 0; }
@@ -109,6 +112,7 @@ protected:
 private:
     void SendToClient(const std::string& message);
     void ConnectClient();
+    void AnswerRunsQuery(std::int32_t replyTo);
     void DeleteTask(std::int32_t taskId);
     void TruncateLog();
     enum class TTaskFileLoad { Loaded, Missing, Refused, Unreadable };

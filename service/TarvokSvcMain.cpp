@@ -27,12 +27,13 @@ std::unique_ptr<TSchedulerThread> CreateSchedulerThread() {
         paths, clock, SystemProcesses(), OpenMailSlotChannel(paths.ProgramDir)});
 }
 
-int RunAsService() {
+// By hand in the foreground, the events go to standard error where no journal takes them.
+int RunAsService(bool foreground) {
     platform::TServiceDispatcher dispatcher;
-    platform::TSystemEventLog events;
+    platform::TSystemEventLog events(foreground ? &std::cerr : nullptr);
     TIntervalPacer pacer(std::chrono::milliseconds(500));
     TServiceHost host({dispatcher, events, SendToManager, CreateSchedulerThread, pacer});
-    return RunService(dispatcher, host);
+    return foreground ? RunServiceInForeground(dispatcher, host) : RunService(dispatcher, host);
 }
 
 int InstallOrUninstall(TCommand command) {
@@ -40,16 +41,13 @@ int InstallOrUninstall(TCommand command) {
     const platform::TEventRegistration registration;
     try {
         const TInstallParts parts{manager, registration, platform::ProgramFile(), std::cout};
-        if (command == TCommand::Install) {
-            InstallService(parts);
-        } else {
-            UninstallService(parts);
-        }
+        const bool done =
+            command == TCommand::Install ? InstallService(parts) : UninstallService(parts);
+        return done ? 0 : 1;
     } catch (const platform::TIoError& error) {
         std::cerr << error.what() << '\n';
         return 1;
     }
-    return 0;
 }
 
 } // namespace
@@ -59,7 +57,9 @@ int main(int argc, char** argv) {
     const TCommand command = ParseCommandLine(args);
     switch (command) {
     case TCommand::RunService:
-        return RunAsService();
+        return RunAsService(false);
+    case TCommand::RunInForeground:
+        return RunAsService(true);
     case TCommand::Install:
     case TCommand::Uninstall:
         return InstallOrUninstall(command);

@@ -54,6 +54,17 @@ std::string PriorityName(int code) {
     return row ? std::string(row->Name) : std::string();
 }
 
+std::optional<std::uint8_t> PriorityFromName(std::string_view name) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    const auto row = std::ranges::find_if(PriorityRows, [&](const TPriorityRow& r) {
+        return std::ranges::equal(r.Name, name, {}, lower, lower);
+    });
+    if (row == PriorityRows.end()) {
+        return std::nullopt;
+    }
+    return row->Code;
+}
+
 std::vector<std::string> PriorityItems() {
     std::vector<std::string> items;
     for (int position = 0; position < static_cast<int>(PriorityRows.size()); ++position) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok {
@@ -22,6 +23,9 @@ inline constexpr std::uint8_t NormalPriority = 2;
 
 // "High", "Realtime", "Normal" or "Low"; "" for any other code.
 std::string PriorityName(int code);
+
+// The code of a name PriorityName gives, in any letter case; none for any other text.
+std::optional<std::uint8_t> PriorityFromName(std::string_view name);
 
 // The editor's list items, in list order.
 std::vector<std::string> PriorityItems();

@@ -11,7 +11,7 @@ namespace {
 
 using enum TMessageCode;
 
-constexpr std::array<std::pair<TMessageCode, std::string_view>, 15> Codes{{
+constexpr std::array<std::pair<TMessageCode, std::string_view>, 17> Codes{{
     {ClientConnected, "CR"},
     {ClientDisconnected, "CD"},
     {TruncateLog, "LT"},
@@ -27,6 +27,8 @@ constexpr std::array<std::pair<TMessageCode, std::string_view>, 15> Codes{{
     {ServiceStopped, "SD"},
     {LogChanged, "LC"},
     {TaskDeleted, "TX"},
+    {RunsQuery, "RQ"},
+    {RunsQueryEnd, "RE"},
 }};
 
 } // namespace
@@ -61,10 +63,15 @@ bool IsServiceRequest(TMessageCode code) {
     case TMessageCode::RunTask:
     case TMessageCode::TaskStarted:
     case TMessageCode::TaskFinished:
+    case TMessageCode::RunsQuery:
         return true;
     default:
         return false;
     }
+}
+
+std::string ReplySlotName(std::int32_t number) {
+    return "TarvokCtl" + std::to_string(number);
 }
 
 std::string FormatMessage(TMessageCode code) {

@@ -39,6 +39,11 @@ enum class TMessageCode {
     ServiceStopped,     // "SD" service -> manager
     LogChanged,         // "LC" service -> manager, after every log line
     TaskDeleted,        // "TX" service -> manager, task id
+    // Asked by tarvokctl, which cannot read "TarvokClient" while a manager does: the service
+    // answers into the asker's own slot (ReplySlotName of the number) with one "TS" per running
+    // blocking task and then "RE" with how many it sent. Peers that predate them ignore both.
+    RunsQuery,    // "RQ" tarvokctl -> service, the asker's reply slot number
+    RunsQueryEnd, // "RE" service -> tarvokctl, the number of "TS" answers before it
 };
 
 // Every code with its text, each once.
@@ -59,6 +64,8 @@ inline constexpr const char* ServiceName = "TarvokService";
 static_assert(ServiceSlotName == ServiceName);
 inline constexpr std::string_view ClientSlotName = "TarvokClient";
 inline constexpr std::string_view StartingSlotName = "TarvokStarting";
+// The slot a tarvokctl process reads the service's answers in: "TarvokCtl4711".
+std::string ReplySlotName(std::int32_t number);
 
 struct TMessage {
     std::optional<TMessageCode> Code; // nothing for a code this program does not know

@@ -11,18 +11,6 @@ namespace tarvok {
 
 namespace {
 
-// A control character in a message could end the line early or forge a line of its own.
-std::string Printable(std::string_view message) {
-    std::string text(message);
-    for (char& c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
-    return text;
-}
-
 // The lines as the file holds them, built as one buffer so a rewrite is a single write.
 std::string JoinLogLines(const std::deque<std::string>& lines) {
     std::size_t size = 0;
@@ -87,6 +75,17 @@ std::deque<std::string> ReadLogLines(const std::string& path) {
     return lines;
 }
 
+std::string PrintableText(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
 std::deque<std::string> SplitLogLines(std::string_view content) {
     std::deque<std::string> lines;
     while (!content.empty()) {
@@ -115,7 +114,7 @@ void TSysLogger::Add(std::string_view message) {
     if (Suppressed) {
         return;
     }
-    LastLine = TimeStamp() + " : " + Printable(message);
+    LastLine = TimeStamp() + " : " + PrintableText(message);
     LastLine.resize(std::min(LastLine.size(), MaxLogLineLength));
     Lines.push_back(LastLine);
     if (Display != nullptr) {

@@ -79,6 +79,10 @@ private:
 //   FormatLogText("Task \"%s\" [%d] started.", {"Backup", 3})  ->  Task "Backup" [3] started.
 std::string FormatLogText(std::string_view format, std::initializer_list<TLogArg> args);
 
+// The text with every control character shown as '?': a name or a command can then neither end
+// a line early nor forge one, in the log or on a terminal.
+std::string PrintableText(std::string_view text);
+
 // The lines of a log file's content: split at CR LF, a bare LF accepted too, a last line
 // without a line end kept. Lines are otherwise taken as they are.
 std::deque<std::string> SplitLogLines(std::string_view content);

@@ -28,22 +28,29 @@ namespace {
 struct TTypePriority {
     TEventType Type;
     int Priority; // syslog levels: err, warning, info
+    const char* Name;
 };
 
 constexpr std::array<TTypePriority, 3> TypePriorities = {{
-    {TEventType::Error, 3},
-    {TEventType::Warning, 4},
-    {TEventType::Information, 6},
+    {TEventType::Error, 3, "Error"},
+    {TEventType::Warning, 4, "Warning"},
+    {TEventType::Information, 6, "Information"},
 }};
 
-int PriorityOf(TEventType type) {
+const TTypePriority& EntryOf(TEventType type) {
     for (const TTypePriority& entry : TypePriorities) {
         if (entry.Type == type) {
-            return entry.Priority;
+            return entry;
         }
     }
-    return 6;
+    return TypePriorities.back();
 }
+
+int PriorityOf(TEventType type) {
+    return EntryOf(type).Priority;
+}
+
+constexpr const char* JournalSocket = "/run/systemd/journal/socket";
 
 // Chosen once at random; the low 32 bits of every id are the event id.
 constexpr const char* MessageIdPrefix = "9ccf814b89aa47f48205009d";
@@ -148,8 +155,17 @@ void TSystemEventLog::Report(const TEvent& event) {
     for (std::string& field : fields) {
         parts.push_back({field.data(), field.size()});
     }
-    // No journal (not booted with systemd, or in a container without one): the event is lost.
-    [[maybe_unused]] int ignored = ::sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
+    // No journal (not booted with systemd, or in a container without one): the library drops
+    // the event and says it was sent, so only the journal's socket tells whether one runs.
+    struct stat socket {};
+    const bool journal = ::stat(JournalSocket, &socket) == 0 && S_ISSOCK(socket.st_mode);
+    if ((journal && ::sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0) ||
+        fallback_ == nullptr) {
+        return;
+    }
+    std::lock_guard lock(fallbackMutex_);
+    *fallback_ << event.Source << ": " << EntryOf(event.Type).Name << ": " << event.Text
+               << std::endl;
 }
 
 TEventRegistration::TSettings TEventRegistration::SystemSettings() {

@@ -711,4 +711,8 @@ TProcessState QueryProcess(std::uint32_t processId) {
     return {};
 }
 
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
 } // namespace tarvok::platform

@@ -9,11 +9,15 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -129,6 +133,19 @@ int TServiceDispatcher::Run(const std::string& serviceName,
     if (!StartedByServiceManager()) {
         return ENOTCONN;
     }
+    return Dispatch(serviceName, serviceMain);
+}
+
+int TServiceDispatcher::RunInForeground(const std::string& serviceName,
+                                        const std::function<void()>& serviceMain) {
+    foreground_ = true;
+    const int error = Dispatch(serviceName, serviceMain);
+    foreground_ = false;
+    return error;
+}
+
+int TServiceDispatcher::Dispatch(const std::string& serviceName,
+                                 const std::function<void()>& serviceMain) {
     {
         std::lock_guard lock(mutex_);
         if (!serviceName_.empty()) {
@@ -208,7 +225,8 @@ int TServiceDispatcher::SetStatus(const TServiceStatus& status) {
     if (result < 0) {
         return -result;
     }
-    return result == 0 ? ENOTCONN : 0;
+    // Nobody to notify: an error only for a service that the service manager claims to run.
+    return result == 0 && !foreground_ ? ENOTCONN : 0;
 }
 
 void TServiceDispatcher::Wake() {
@@ -357,8 +375,12 @@ std::string TServiceManager::DefinitionFile(const std::string& name) const {
     return settings_.UnitDirectory + "/" + UnitName(name);
 }
 
+bool TServiceManager::Runs() const {
+    return settings_.Runs && settings_.Runs();
+}
+
 int TServiceManager::Open() const {
-    if (!settings_.Runs()) {
+    if (!Runs()) {
         return ESRCH; // the init system is not systemd: there is no service manager to talk to
     }
     return ::access(settings_.UnitDirectory.c_str(), W_OK) == 0 ? 0 : errno;
@@ -393,6 +415,78 @@ int TServiceManager::DeleteService(const std::string& name) const {
         return errno;
     }
     return settings_.Reload();
+}
+
+namespace {
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+// The program file of a process; a file replaced since it started reads with " (deleted)".
+std::string ProcessProgram(const std::string& process) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink((process + "/exe").c_str(), target.data(), target.size());
+    if (length <= 0) {
+        return {};
+    }
+    target.resize(static_cast<std::size_t>(length));
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) {
+        target.resize(target.size() - deleted.size());
+    }
+    return target;
+}
+
+// The process's second command-line word, its first argument.
+std::string FirstArgument(const std::string& process) {
+    const TFd fd(::open((process + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+    std::string line(4096, '\0');
+    const ssize_t got = fd.Valid() ? ::read(fd.Get(), line.data(), line.size()) : -1;
+    line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::size_t end = line.find('\0');
+    if (end == std::string::npos) {
+        return {};
+    }
+    return std::string(line.c_str() + end + 1);
+}
+
+} // namespace
+
+std::vector<std::uint32_t> ForegroundServices(const std::string& programFile,
+                                              const std::string& argument) {
+    std::vector<std::uint32_t> found;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    const std::string wanted = UpperCase(argument);
+    for (const dirent* entry = ::readdir(proc); entry != nullptr; entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid == 0 || pid > UINT32_MAX) {
+            continue;
+        }
+        const std::string process = std::string("/proc/") + entry->d_name;
+        if (ProcessProgram(process) == programFile && UpperCase(FirstArgument(process)) == wanted) {
+            found.push_back(static_cast<std::uint32_t>(pid));
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::string ControlForegroundService(std::uint32_t processId, std::uint32_t control) {
+    const int signal = SignalFor(control);
+    if (signal == 0 || processId == 0 || processId > INT32_MAX) {
+        return ErrorText(EINVAL);
+    }
+    return ::kill(static_cast<pid_t>(processId), signal) == 0 ? std::string() : ErrorText(errno);
 }
 
 std::string TServiceManager::ControlService(const std::string& name, std::uint32_t control) const {

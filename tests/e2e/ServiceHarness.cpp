@@ -180,6 +180,7 @@ TServiceHarness::TServiceHarness(const std::string& name, const std::string& pro
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::copy_file(program.empty() ? TARVOK_SVC_BINARY : program, dir_ / "TarvokSvc");
+    fs::copy_file(TARVOK_CTL_BINARY, dir_ / "tarvokctl");
     UseSlotsOf(dir_);
     if (ownClientSlot) {
         client_ = std::make_unique<TMailSlot>(ClientSlotName);
@@ -277,7 +278,9 @@ void TServiceHarness::Start(const TStartOptions& options) {
     args.insert(args.end(), options.Arguments.begin(), options.Arguments.end());
 
     std::vector<std::string> environment = BaseEnvironment(options.TimeZone);
-    environment.push_back("NOTIFY_SOCKET=" + Path("notify"));
+    if (options.ServiceManager) {
+        environment.push_back("NOTIFY_SOCKET=" + Path("notify"));
+    }
     if (options.FakeStart) {
         // Faking the monotonic clock too would stretch or cut every wait of the program.
         movableClock_ = options.MovableClock;
@@ -350,6 +353,35 @@ void TServiceHarness::WriteClockFile(const std::string& setting) const {
 TSteadyClock::time_point TServiceHarness::SteadyAt(TDateTime moment) const {
     const double ms = std::round((moment - startMoment_) * MsPerDay);
     return startedAt_ + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
+
+TCtlRun TServiceHarness::Ctl(const std::vector<std::string>& args,
+                             std::optional<std::uint32_t> uid) const {
+    std::vector<std::string> command;
+    if (uid) {
+        const std::string id = std::to_string(*uid);
+        command = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+    }
+    command.push_back(Path("tarvokctl"));
+    command.insert(command.end(), args.begin(), args.end());
+    const pid_t pid =
+        SpawnProgram(command, BaseEnvironment(), {.Out = Path("ctl.out"), .Err = Path("ctl.err")});
+    if (pid == 0) {
+        throw std::runtime_error("cannot start " + command.front());
+    }
+    TCtlRun run;
+    run.ExitCode = WaitForProgram(pid);
+    run.Out = ReadFile("ctl.out");
+    run.Err = ReadFile("ctl.err");
+    return run;
+}
+
+pid_t TServiceHarness::StartCtl(const std::vector<std::string>& args,
+                                const std::string& name) const {
+    std::vector<std::string> command = {Path("tarvokctl")};
+    command.insert(command.end(), args.begin(), args.end());
+    return SpawnProgram(command, BaseEnvironment(),
+                        {.Out = Path(name + ".out"), .Err = Path(name + ".err")});
 }
 
 bool TServiceHarness::Send(std::string_view message) const {

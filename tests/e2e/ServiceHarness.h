@@ -1,6 +1,7 @@
 // The real TarvokSvc run the way systemd runs it, for whole-program tests and benchmarks.
 //
-// A harness makes a program directory of its own holding a copy of the service program, owns the
+// A harness makes a program directory of its own holding a copy of the service program and of
+// tarvokctl, owns the
 // manager's slot "TarvokClient" (collecting every message with the moment it arrived) and plays
 // the service manager: NOTIFY_SOCKET is a socket of its own, signals are the controls (SIGUSR1
 // pause, SIGUSR2 continue, SIGTERM stop). The program can start at a chosen wall-clock moment
@@ -86,6 +87,15 @@ struct TStartOptions {
     bool MovableClock = false;
     // Empty: run as the service.
     std::vector<std::string> Arguments = {};
+    // False: no NOTIFY_SOCKET, as for a service run by hand.
+    bool ServiceManager = true;
+};
+
+// What a run of the copied tarvokctl did.
+struct TCtlRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
 };
 
 class TServiceHarness {
@@ -135,6 +145,11 @@ public:
     // When the program's wall clock shows the moment, on this process's steady clock (the same
     // estimate): for latencies measured from a minute's start.
     TSteadyClock::time_point SteadyAt(TDateTime moment) const;
+
+    // Runs the copied tarvokctl to its end, as root or, with a uid, as that account (setpriv).
+    TCtlRun Ctl(const std::vector<std::string>& args, std::optional<std::uint32_t> uid = {}) const;
+    // Starts it and leaves it running, its output in the files "<name>.out" and "<name>.err".
+    pid_t StartCtl(const std::vector<std::string>& args, const std::string& name) const;
 
     // Sends to "TarvokService" as the manager does; false when nobody received it.
     bool Send(std::string_view message) const;

@@ -304,13 +304,16 @@ TEST(ServiceInstall, WithoutSystemdTheServiceControlManagerCannotBeOpened) {
         SCOPED_TRACE(row.Argument);
         TServiceHarness service(TestName() + row.Argument);
         service.Start({.Arguments = {row.Argument}});
-        EXPECT_EQ(service.WaitForExit(), 0);
+        EXPECT_EQ(service.WaitForExit(), 1) << "a failure ends with a failing status";
         std::string expected;
         if (std::string_view(row.Argument) == "INSTALL") {
             expected = "Installing service...\nPath to service module is " +
                        std::filesystem::canonical(service.Path("TarvokSvc")).string() + "\n";
         }
-        EXPECT_EQ(service.ReadFile("stdout"), expected + row.Failure + "\n");
+        EXPECT_EQ(service.ReadFile("stdout"),
+                  expected + row.Failure +
+                      "\nsystemd is not running on this machine: run the service in the "
+                      "foreground with \"TarvokSvc run\" instead.\n");
         EXPECT_EQ(service.ReadFile("stderr"), "");
     }
 }

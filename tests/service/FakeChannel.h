@@ -4,6 +4,7 @@
 #pragma once
 
 #include "service/SvcThd.h"
+#include "shared/Protocol.h"
 
 #include <cstdint>
 #include <deque>
@@ -29,6 +30,10 @@ public:
         return message;
     }
     void SendToClient(const std::string& message) override { sent_.push_back(message); }
+    // Recorded among the manager's messages, after the slot's name.
+    void SendReply(std::int32_t replyTo, const std::string& message) override {
+        sent_.push_back(ReplySlotName(replyTo) + " " + message);
+    }
     std::size_t TakeRefused() override { return refused_ ? std::exchange(*refused_, 0) : 0; }
     void SetArrivalHook(std::function<void()> hook) override { Arrived = std::move(hook); }
 

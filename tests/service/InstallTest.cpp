@@ -22,6 +22,9 @@ TEST(CommandLine, FirstArgumentInUpperCaseSelectsTheAction) {
         {{"install"}, TCommand::Install},
         {{"i"}, TCommand::Install},
         {{"UnInstall"}, TCommand::Uninstall},
+        {{"run"}, TCommand::RunInForeground},
+        {{"RUN", "now"}, TCommand::RunInForeground},
+        {{"runs"}, TCommand::ShowUsage},
         {{"U", "INSTALL"}, TCommand::Uninstall},
         {{"/install"}, TCommand::ShowUsage},
         {{"-i"}, TCommand::ShowUsage},
@@ -46,7 +49,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Strings Run(void (*action)(const TInstallParts&), const std::string& program = "/opt/t/Svc") {
+    Strings Run(bool (*action)(const TInstallParts&), const std::string& program = "/opt/t/Svc") {
         const platform::TServiceManager manager(
             {(dir_ / "units").string(),
              [this] {
@@ -61,7 +64,7 @@ protected:
              [](const std::string&, std::uint32_t) { return std::string("not here"); }});
         const platform::TEventRegistration registration({catalogDir_.string(), [] {}});
         out_.str("");
-        action({manager, registration, program, out_});
+        succeeded_ = action({manager, registration, program, out_});
         Strings lines;
         std::istringstream in(out_.str());
         for (std::string line; std::getline(in, line);) {
@@ -80,17 +83,20 @@ protected:
     int reloads_ = 0;
     int disableError_ = 0;
     Strings disabled_;
+    bool succeeded_ = false;
 };
 
 TEST_F(InstallTest, InstallTwiceThenUninstallTwice) {
     catalogDir_ = dir_ / "catalog" / "new"; // created on the way
-    EXPECT_EQ(Run(InstallService),
-              (Strings{"Installing service...", "Path to service module is /opt/t/Svc",
-                       "The service was installed successfully.", "",
-                       "Please finish the configuration with:",
-                       "Start | Settings | Control Panel | Services",
-                       "The service to configure is: \"Tarvok Scheduler 1.0\"", "",
-                       "The registry has been updated for event logging."}));
+    EXPECT_EQ(
+        Run(InstallService),
+        (Strings{"Installing service...", "Path to service module is /opt/t/Svc",
+                 "The service was installed successfully.", "The unit file is " + Unit().string(),
+                 "",
+                 "Please finish the configuration with:", "systemctl enable --now TarvokService",
+                 "The service to configure is: \"Tarvok Scheduler 1.0\"", "",
+                 "The journal catalog has been written for event logging: " + Catalog().string()}));
+    EXPECT_TRUE(succeeded_);
     EXPECT_EQ(platform::ReadFile(Unit()),
               "[Unit]\nDescription=Tarvok Scheduler 1.0\n\n[Service]\nType=notify\n"
               "ExecStart=/opt/t/Svc\nKillMode=process\nRestart=on-failure\nRestartSec=5\n\n"
@@ -103,26 +109,38 @@ TEST_F(InstallTest, InstallTwiceThenUninstallTwice) {
     EXPECT_EQ(Run(InstallService),
               (Strings{"Installing service...", "Path to service module is /opt/t/Svc",
                        "Failed to create the service. Error was 'File exists'"}));
+    EXPECT_FALSE(succeeded_);
     EXPECT_FALSE(fs::exists(Catalog())) << "a failed install touched the event registration";
 
-    EXPECT_EQ(Run(UninstallService), (Strings{"The service was uninstalled successfully.",
-                                              "The registry details for event logging has been "
-                                              "removed."}));
+    EXPECT_EQ(
+        Run(UninstallService),
+        (Strings{"The service was uninstalled successfully.",
+                 "The unit file " + Unit().string() + " has been removed.",
+                 "The journal catalog for event logging has been removed: " + Catalog().string()}));
+    EXPECT_TRUE(succeeded_);
     EXPECT_FALSE(fs::exists(Unit()));
     EXPECT_EQ(disabled_, Strings{"TarvokService.service"}) << "disabled once, before removal";
     EXPECT_EQ(reloads_, 2);
     EXPECT_EQ(Run(UninstallService),
               (Strings{"Failed to open service \"TarvokService\": Error was 'No such file or "
                        "directory'"}));
+    EXPECT_FALSE(succeeded_);
 }
 
 TEST_F(InstallTest, NothingIsWrittenWhereTheServiceManagerDoesNotRun) {
     booted_ = false;
     catalogDir_ = dir_ / "catalog";
-    EXPECT_EQ(Run(InstallService).back(),
-              "Failed to open Service Control Manager. Error was 'No such process'");
-    EXPECT_EQ(Run(UninstallService),
-              (Strings{"Failed to open Service control Manager. Error was 'No such process'"}));
+    const std::string instead = "systemd is not running on this machine: run the service in the "
+                                "foreground with \"TarvokSvc run\" instead.";
+    EXPECT_EQ(
+        Run(InstallService),
+        (Strings{"Installing service...", "Path to service module is /opt/t/Svc",
+                 "Failed to open Service Control Manager. Error was 'No such process'", instead}));
+    EXPECT_FALSE(succeeded_);
+    EXPECT_EQ(
+        Run(UninstallService),
+        (Strings{"Failed to open Service control Manager. Error was 'No such process'", instead}));
+    EXPECT_FALSE(succeeded_);
     EXPECT_FALSE(fs::exists(Unit()));
     EXPECT_FALSE(fs::exists(catalogDir_));
     EXPECT_EQ(reloads_, 0);
@@ -154,6 +172,7 @@ TEST_F(InstallTest, UnitFailuresLeaveNoUnitBehind) {
             report += line + "\n";
         }
         EXPECT_NE(report.find(row.Line), std::string::npos) << report;
+        EXPECT_EQ(succeeded_, !row.ExecStart.empty());
         EXPECT_EQ(fs::exists(Unit()), !row.ExecStart.empty());
         if (!row.ExecStart.empty()) {
             EXPECT_NE(platform::ReadFile(Unit()).find(row.ExecStart), std::string::npos);
@@ -170,6 +189,7 @@ TEST_F(InstallTest, AServiceThatCannotBeDisabledStaysInstalled) {
     disableError_ = EACCES;
     EXPECT_EQ(Run(UninstallService),
               (Strings{"Failed to delete service. Error was 'Permission denied'"}));
+    EXPECT_FALSE(succeeded_);
     EXPECT_TRUE(fs::exists(Unit()));
     EXPECT_TRUE(fs::exists(Catalog()));
     EXPECT_EQ(reloads_, 1) << "only the install reloaded";
@@ -179,6 +199,7 @@ TEST_F(InstallTest, EventRegistrationFailures) {
     platform::ReplaceFile((dir_ / "plain").string(), "x");
     catalogDir_ = dir_ / "plain" / "catalog"; // cannot be created under a file
     EXPECT_EQ(Run(InstallService).back(), "Failed to open key " + Catalog().string());
+    EXPECT_FALSE(succeeded_) << "installed without its event messages";
     EXPECT_TRUE(fs::exists(Unit())) << "the service stays installed";
 
     fs::remove(Unit());

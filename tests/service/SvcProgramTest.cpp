@@ -152,7 +152,7 @@ TEST_F(SvcProgramTest, AnyOtherArgumentShowsTheUsageLines) {
     ASSERT_TRUE(Start({"/install", "more"}));
     EXPECT_EQ(Finish(), 0);
     EXPECT_EQ(Output("stdout"), "Command line options:\n\nTarvokSvc INSTALL\nTarvokSvc I\n"
-                                "TarvokSvc UNINSTALL\nTarvokSvc U\n");
+                                "TarvokSvc UNINSTALL\nTarvokSvc U\nTarvokSvc RUN\n");
 }
 
 TEST_F(SvcProgramTest, FollowsTheServiceManagerThroughPauseAndStop) {

@@ -105,6 +105,14 @@ TEST_F(SvcThdTest, ClientConnectionHandsOverRunningBlockingTasks) {
     EXPECT_THAT(Told(), ElementsAre("TS 1 1000", "TS 2 1001", "TS 3 77"));
     EXPECT_EQ(LogMessages().back(), "Client has connected.");
     EXPECT_THAT(LogMessages(), testing::Contains("Client has disconnected."));
+
+    // tarvokctl's question gets the same runs in its own slot, and the log stays as it was.
+    sent_.clear();
+    const std::size_t lines = LogMessages().size();
+    Pass(At(10, 16, 1), {"RQ 42", "RQ 0", "RQ -3"});
+    EXPECT_THAT(Told(), ElementsAre("TarvokCtl42 TS 1 1000", "TarvokCtl42 TS 2 1001",
+                                    "TarvokCtl42 TS 3 77", "TarvokCtl42 RE 3"));
+    EXPECT_EQ(LogMessages().size(), lines);
 }
 
 TEST_F(SvcThdTest, ProcessIdMessagesAndReloadModes) {

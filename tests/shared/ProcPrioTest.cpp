@@ -29,6 +29,11 @@ TEST(ProcPrio, EveryCodeMapsToItsNameItemPositionAndProcessPriorityAndBack) {
         EXPECT_EQ(PriorityFromPosition(row.position), row.code);
         EXPECT_EQ(items[static_cast<std::size_t>(row.position)], row.item);
         EXPECT_EQ(ProcessPriorityOf(row.code), row.process);
+        EXPECT_EQ(PriorityFromName(row.name), row.code);
+    }
+    EXPECT_EQ(PriorityFromName("REALTIME"), 1) << "any letter case";
+    for (const char* other : {"Real Time", "", "Normal ", "Lo"}) {
+        EXPECT_EQ(PriorityFromName(other), std::nullopt) << other;
     }
 }
 

@@ -13,7 +13,7 @@ using enum TMessageCode;
 
 TEST(Protocol, CodeTableMapsEveryCodeBothWays) {
     const auto table = MessageCodeTable();
-    ASSERT_EQ(table.size(), static_cast<std::size_t>(TaskDeleted) + 1);
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(RunsQueryEnd) + 1);
     std::set<TMessageCode> codes;
     std::set<std::string_view> texts;
     for (const auto& [code, text] : table) {
@@ -39,7 +39,7 @@ TEST(Protocol, TheServiceActsOnWhatTheManagerSendsOnly) {
             requests += std::string(text) + " ";
         }
     }
-    EXPECT_EQ(requests, "CR CD LT TN TM TD TR TS TF ");
+    EXPECT_EQ(requests, "CR CD LT TN TM TD TR TS TF RQ ");
 }
 
 TEST(Protocol, ShapesAreExactAndRoundTrip) {

@@ -1,0 +1,208 @@
+// The real tarvokctl against the real TarvokSvc, both run from the harness's program directory.
+#include "shared/Protocol.h"
+#include "tests/Spawn.h"
+#include "tests/e2e/ServiceHarness.h"
+
+#include <csignal>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace tarvok::e2e {
+namespace {
+
+using testing::Contains;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::StartsWith;
+
+constexpr std::uint32_t Nobody = 65534;
+
+TDateTime At(int hour, int minute, int second) {
+    return EncodeDate(2026, 12, 8) + EncodeTime(hour, minute, second);
+}
+
+std::string TestName() {
+    return testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// The process id of the blocking run the service reported for the task.
+std::uint32_t WaitForRun(TServiceHarness& service, std::int32_t taskId) {
+    const std::string prefix = "TS " + std::to_string(taskId) + " ";
+    const auto at = service.WaitForMessage(
+        [&](const std::string& message) { return message.starts_with(prefix); });
+    return at ? ParseMessage(service.MessageTexts()[*at]).ProcessId : 0;
+}
+
+std::size_t Count(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST(CtlScenario, AnEnabledTaskStartsInItsMinute) {
+    TServiceHarness service(TestName());
+    TTaskDef report = MakeTask(1, "Report", service.MarkerScript("report"), "", DailyAt(10, 16));
+    report.Enabled = false;
+    service.WriteTasks({report});
+    service.Start({.FakeStart = At(10, 15, 50)});
+    ASSERT_TRUE(service.WaitForMessage("SS"));
+
+    const TCtlRun enabled = service.Ctl({"enable", "1"});
+    EXPECT_EQ(enabled.ExitCode, 0) << enabled.Err;
+    EXPECT_EQ(enabled.Out, "Task \"Report\" [1] enabled.\n");
+    const auto started = service.WaitForLogLine("Task \"Report\" [1] started.");
+    ASSERT_TRUE(started);
+    EXPECT_EQ(LogStamp(*started), "08-Dec-2026 - 10:16:00");
+    EXPECT_TRUE(service.WaitUntil([&] { return service.Runs("report") == 1; }));
+    EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 2u) << "at start and on TM";
+}
+
+TEST(CtlScenario, ABlockingTaskRunsOnceWhileItsRunGoesOn) {
+    TServiceHarness service(TestName());
+    service.WriteTasks({MakeTask(1, "Sleeper", "/bin/sleep", "120", DailyAt(3, 0), true)});
+    service.Start();
+    ASSERT_TRUE(service.WaitForMessage("SS"));
+    const pid_t follower = service.StartCtl({"log", "-f"}, "follow");
+    ASSERT_NE(follower, 0);
+
+    const TCtlRun first = service.Ctl({"run", "1"});
+    EXPECT_EQ(first.ExitCode, 0) << first.Err;
+    EXPECT_EQ(first.Out, "Task \"Sleeper\" [1] handed to the service, which starts it now.\n");
+    const std::uint32_t sleeper = WaitForRun(service, 1);
+    ASSERT_NE(sleeper, 0u);
+
+    const TCtlRun second = service.Ctl({"run", "1"});
+    EXPECT_EQ(second.ExitCode, 1);
+    EXPECT_EQ(second.Err, "tarvokctl: Blocking Task \"Sleeper\" [1] is running.\n");
+    const TCtlRun list = service.Ctl({"list"});
+    EXPECT_EQ(list.Out, "ID  NAME     ENABLED  BLOCKING  SCHEDULE                  RUNNING\n"
+                        "1   Sleeper  Yes      Yes       The task runs every day.  yes\n");
+    EXPECT_THAT(service.Ctl({"show", "1"}).Out,
+                HasSubstr("Running:    Yes\nProcess ID: " + std::to_string(sleeper) + "\n"));
+    EXPECT_EQ(Count(service.LogMessages(), "Blocking task \"Sleeper\" [1] started."), 1u);
+
+    // The follower prints the line the run added, once.
+    EXPECT_TRUE(service.WaitUntil(
+        [&] { return service.ReadFile("follow.out").find("[1] started.") != std::string::npos; }));
+    ::kill(follower, SIGTERM);
+    testing_support::WaitForProgram(follower);
+    const std::string followed = service.ReadFile("follow.out");
+    EXPECT_THAT(followed, StartsWith(service.LogLines().front() + "\n"));
+    EXPECT_EQ(followed.find("started."), followed.rfind("started."));
+}
+
+// With a manager (the harness holding "TarvokClient") the manager gets "TX"; without one
+// tarvokctl holds the slot for the answer itself.
+TEST(CtlScenario, DeletesThroughTheServiceWithAndWithoutAManager) {
+    for (const bool manager : {true, false}) {
+        SCOPED_TRACE(manager ? "a manager runs" : "no manager");
+        TServiceHarness service(TestName() + (manager ? "Manager" : "Alone"), {}, manager);
+        service.WriteTasks({MakeTask(1, "Sleeper", "/bin/sleep", "60", DailyAt(3, 0), true),
+                            MakeTask(2, "Plain", "/bin/true", "", DailyAt(3, 0))});
+        service.Start();
+        ASSERT_TRUE(service.WaitForLogLine("Tarvok Service running!"));
+        ASSERT_EQ(service.Ctl({"run", "1"}).ExitCode, 0);
+        ASSERT_TRUE(service.WaitUntil(
+            [&] { return service.Ctl({"list"}).Out.find("yes\n") != std::string::npos; }));
+        const std::string before = service.ReadFile("tarvok.tsk");
+
+        const TCtlRun refused = service.Ctl({"delete", "1"});
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_EQ(refused.Err, "tarvokctl: Blocking Task \"Sleeper\" [1] is running.\n");
+        EXPECT_EQ(service.ReadFile("tarvok.tsk"), before);
+
+        const TCtlRun deleted = service.Ctl({"delete", "2"});
+        EXPECT_EQ(deleted.ExitCode, 0) << deleted.Err;
+        EXPECT_EQ(deleted.Out, "Task \"Plain\" [2] deleted.\n");
+        EXPECT_EQ(service.ReadFile("tarvok.tsk"), before.substr(0, TaskDefSize));
+        if (manager) {
+            EXPECT_TRUE(service.WaitForMessage("TX 2"));
+        }
+        // The sleeper was started by the service: its pid is in no message the harness kills.
+        const TCtlRun show = service.Ctl({"show", "1", "--json"});
+        const std::size_t at = show.Out.find("\"process_id\": ");
+        ASSERT_NE(at, std::string::npos) << show.Out;
+        ::kill(std::stoi(show.Out.substr(at + 14)), SIGKILL);
+    }
+}
+
+TEST(CtlScenario, RefusalsLeaveTheTaskFileByteForByte) {
+    TServiceHarness service(TestName());
+    service.WriteTasks({MakeTask(1, "Report", "/bin/true", "", DailyAt(3, 0))});
+    service.Start();
+    ASSERT_TRUE(service.WaitForMessage("SS"));
+    const std::string before = service.ReadFile("tarvok.tsk");
+    struct TRow {
+        std::vector<std::string> Args;
+        std::optional<std::uint32_t> Uid;
+        int ExitCode;
+        std::string Err;
+    };
+    const TRow rows[] = {
+        {{"enable", "x"}, {}, 2, "ID must be a task id, a whole number above 0, not 'x'"},
+        {{"enable", "99"}, {}, 1, "no task has the id 99 (see tarvokctl list)"},
+        {{"disable"}, {}, 2, "disable: takes ID and nothing else"},
+        {{"delete", "1", "2"}, {}, 2, "delete: takes ID and nothing else"},
+        {{"run", "1", "--json"}, {}, 2, "run: unknown option '--json'"},
+        {{"list", "--json=yes"}, {}, 2, "list: option '--json' takes no value"},
+        {{"log", "-n", "ten"}, {}, 2, "log: -n takes a number of lines, not 'ten'"},
+        {{"log", "-n"}, {}, 2, "log: option '-n' needs a value (N)"},
+        {{"Enable", "1"}, {}, 2, "unknown command 'Enable'"},
+        {{"enable", "1"}, Nobody, 1, "enable: you are not a Tarvok administrator"},
+        {{"delete", "1"}, Nobody, 1, "delete: you are not a Tarvok administrator"},
+        {{"pause"}, Nobody, 1, "pause: you are not a Tarvok administrator"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Args.front() + (row.Args.size() > 1 ? " " + row.Args[1] : ""));
+        const TCtlRun run = service.Ctl(row.Args, row.Uid);
+        EXPECT_EQ(run.ExitCode, row.ExitCode);
+        EXPECT_THAT(run.Err, StartsWith("tarvokctl: " + row.Err));
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+        EXPECT_EQ(service.ReadFile("tarvok.tsk"), before);
+    }
+    // Looking is for everyone who can read the files.
+    EXPECT_EQ(service.Ctl({"list"}, Nobody).ExitCode, 0);
+    EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 1u) << "the service was told";
+}
+
+TEST(CtlScenario, ServiceRunByHandStartsATaskPausesAndStopsOnSigterm) {
+    TServiceHarness service(TestName());
+    service.WriteTasks(
+        {MakeTask(1, "Report", service.MarkerScript("report"), "", DailyAt(10, 16))});
+    service.Start({.FakeStart = At(10, 15, 55), .Arguments = {"run"}, .ServiceManager = false});
+    ASSERT_TRUE(service.WaitForMessage("SS"));
+    const TCtlRun status = service.Ctl({"status"});
+    EXPECT_EQ(status.Out, "Service: running (run by hand, process " +
+                              std::to_string(service.Pid()) + ")\nManager: connected\n");
+    EXPECT_TRUE(service.WaitForLogLine("Task \"Report\" [1] started."));
+    EXPECT_TRUE(service.WaitUntil([&] { return service.Runs("report") == 1; }));
+
+    std::size_t from = service.Messages().size();
+    const TCtlRun paused = service.Ctl({"pause"});
+    EXPECT_EQ(paused.ExitCode, 0) << paused.Err;
+    ASSERT_TRUE(service.WaitForMessage("SP", from));
+    from = service.Messages().size();
+    EXPECT_EQ(service.Ctl({"continue"}).ExitCode, 0);
+    ASSERT_TRUE(service.WaitForMessage("SR", from));
+
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0);
+    EXPECT_EQ(service.LogMessages().back(), "Tarvok Service stopped!");
+    EXPECT_EQ(service.MessageTexts().back(), "SD");
+    EXPECT_THAT(service.NotifyMessages(), IsEmpty());
+    if (!PrivateRunAvailable()) {
+        GTEST_SKIP() << "no private /run: the events went to this machine's journal";
+    }
+    // No journal in its /run: the events went to standard error.
+    const std::string events = service.ReadFile("stderr");
+    for (const char* event : {"TarvokService: Information: The service started successfully.\n",
+                              "TarvokService: Warning: The service was paused.\n",
+                              "TarvokService: Information: The service was resumed after being "
+                              "paused for ",
+                              "TarvokService: Information: The service ended successfully.\n"}) {
+        EXPECT_THAT(events, HasSubstr(event));
+    }
+    EXPECT_EQ(service.ReadFile("stdout"), "");
+}
+
+} // namespace
+} // namespace tarvok::e2e
