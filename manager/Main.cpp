@@ -385,6 +385,7 @@ void TFrmMain::FormCreate() {
         RunLegacyUpgrade();
     }
     LoadTasks();
+    WatchTaskFile();
 
     Timers->Start(setup_.PlatformKind == PlatformNt);
     trayWatch_->start();
@@ -551,6 +552,8 @@ void TFrmMain::ShowTaskProperties() {
 }
 
 void TFrmMain::LoadTasks() {
+    // What is read now is what the window knows: later changes are told from it.
+    taskFileStamp_ = platform::FileStamp(setup_.Paths.TaskPath);
     if (!platform::FileExists(setup_.Paths.TaskPath)) {
         return;
     }
@@ -560,26 +563,32 @@ void TFrmMain::LoadTasks() {
         Tasks.Clear();
         ProcessTable.Rebuild(Tasks);
         UpdateTaskTree({}, TTreeMode::Rebuild);
-        if (taskFileWatcher_ == nullptr) { // told once, not at every try
+        if (!taskFileUnreadable_) { // told once, not at every try
+            taskFileUnreadable_ = true;
             MarkUnreadable(error.what());
-            WatchUnreadableTaskFile();
         }
         return;
     }
-    unreadableReason_.clear();
+    if (taskFileUnreadable_) {
+        taskFileUnreadable_ = false;
+        unreadableReason_.clear();
+    }
     Logger->Add("Task list (re)loaded");
     ProcessTable.Rebuild(Tasks);
     UpdateTaskTree({}, TTreeMode::Rebuild);
 }
 
-void TFrmMain::WatchUnreadableTaskFile() {
+// One watcher for the whole run. The directory is watched because a save replaces the file by
+// renaming another over it; the file itself for a write in place.
+void TFrmMain::WatchTaskFile() {
     taskFileWatcher_ = new QFileSystemWatcher(this);
-    // The directory too: a save replaces the file by renaming another over it.
-    taskFileWatcher_->addPaths({Qs(setup_.Paths.TaskPath), Qs(setup_.Paths.ProgramDir)});
-    connect(taskFileWatcher_, &QFileSystemWatcher::fileChanged, this,
-            &TFrmMain::RetryUnreadableTaskFile);
+    taskFileWatcher_->addPath(Qs(setup_.Paths.ProgramDir));
+    if (platform::FileExists(setup_.Paths.TaskPath)) {
+        taskFileWatcher_->addPath(Qs(setup_.Paths.TaskPath));
+    }
+    connect(taskFileWatcher_, &QFileSystemWatcher::fileChanged, this, &TFrmMain::TaskFileChanged);
     connect(taskFileWatcher_, &QFileSystemWatcher::directoryChanged, this,
-            &TFrmMain::RetryUnreadableTaskFile);
+            &TFrmMain::TaskFileChanged);
 }
 
 void TFrmMain::MarkUnreadable(const std::string& reason) {
@@ -589,19 +598,57 @@ void TFrmMain::MarkUnreadable(const std::string& reason) {
     setup_.Prompts.Show(this, TBoxKind::Error, line);
 }
 
-void TFrmMain::RetryUnreadableTaskFile() {
-    if (!TasksUnreadable() || taskFileWatcher_ == nullptr) {
+// Every change in the directory comes here (the log's lines too), so the file's stamp decides
+// whether the task file is another one now before anything is read.
+void TFrmMain::TaskFileChanged() {
+    const QString taskPath = Qs(setup_.Paths.TaskPath);
+    if (platform::FileExists(setup_.Paths.TaskPath) &&
+        !taskFileWatcher_->files().contains(taskPath)) {
+        taskFileWatcher_->addPath(taskPath); // a replaced file has left the watch
+    }
+    if (platform::FileStamp(setup_.Paths.TaskPath) == taskFileStamp_) {
         return;
     }
-    if (platform::FileExists(setup_.Paths.TaskPath)) {
-        LoadTasks();
-    } else {
-        unreadableReason_.clear(); // the file is gone: there are no tasks to lose
+    if (taskFileUnreadable_) {
+        if (platform::FileExists(setup_.Paths.TaskPath)) {
+            LoadTasks();
+        } else {
+            taskFileStamp_.reset();
+            taskFileUnreadable_ = false;
+            unreadableReason_.clear(); // the file is gone: there are no tasks to lose
+        }
+        return;
     }
-    if (!TasksUnreadable()) {
-        taskFileWatcher_->deleteLater();
-        taskFileWatcher_ = nullptr;
+    taskFileStamp_ = platform::FileStamp(setup_.Paths.TaskPath);
+    TTaskList loaded;
+    if (taskFileStamp_) {
+        try {
+            loaded.LoadFromFile(setup_.Paths.TaskPath);
+        } catch (const platform::TIoError&) {
+            LoadTasks(); // says why, once, and refuses changes until it can be read
+            return;
+        }
     }
+    if (loaded != Tasks) {
+        TakeChangedTasks(std::move(loaded));
+    }
+}
+
+// Another program saved the task list (tarvokctl, the service deleting a task): the window
+// shows it as saved, the runs it follows go on, and the selection stays on its task.
+void TFrmMain::TakeChangedTasks(TTaskList loaded) {
+    const std::optional<std::int32_t> selected =
+        SelectedNode != nullptr ? std::optional(SelectedTask.Id) : std::nullopt;
+    Tasks = std::move(loaded);
+    ProcessTable.Follow(Tasks);
+    Logger->Add("Task list (re)loaded");
+    UpdateTaskTree({}, TTreeMode::Rebuild);
+    TTaskDef task;
+    task.Id = selected.value_or(0);
+    if (QTreeWidgetItem* node = selected ? FindTaskNode(task) : nullptr) {
+        TT->setCurrentItem(node);
+    }
+    TTClick();
 }
 
 void TFrmMain::UpdateTaskTree(const TTaskDef& task, TTreeMode mode) {

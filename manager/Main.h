@@ -16,12 +16,17 @@
 //
 // The task commands (New, Edit, Delete, Properties) change tasks through TTaskCommands
 // (manager/TaskCmds.h) and keep the tree in step.
+//
+// The window follows the task file: what another program saves there (tarvokctl, the service
+// deleting a task) is read again and shown, the runs it follows go on, and the selection stays
+// on its task while that task is still there.
 #pragma once
 
 #include "manager/Graflite.h"
 #include "manager/SchedTimers.h"
 #include "manager/Scheduler.h"
 #include "manager/VersInfo.h"
+#include "platform/Files.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
 #include "shared/SysLog.h"
@@ -35,6 +40,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -261,8 +267,9 @@ private:
     void CreateLogger();
     void RunLegacyUpgrade();
     void MarkUnreadable(const std::string& reason);
-    void WatchUnreadableTaskFile();
-    void RetryUnreadableTaskFile();
+    void WatchTaskFile();
+    void TaskFileChanged();
+    void TakeChangedTasks(TTaskList loaded);
     void HideWindow();
     void PopupTaskMenu(const QPoint& position);
     void WarnReadOnly();
@@ -279,7 +286,11 @@ private:
     // The slots could not be reached at start-up: no service is followed, nothing scheduled.
     bool slotsOutOfReach_ = false;
     std::string unreadableReason_;
+    // The task file could not be read (not the legacy file: that one is taken up only at start).
+    bool taskFileUnreadable_ = false;
     QFileSystemWatcher* taskFileWatcher_ = nullptr;
+    // The task file as last read; nothing while there is none.
+    std::optional<platform::TFileStamp> taskFileStamp_;
     QTimer* trayWatch_;
     THelpWindow* helpWindow_ = nullptr;
     std::unique_ptr<TTaskCommands> taskCommands_;

@@ -34,6 +34,20 @@ bool IsExecutableFile(const std::string& path);
 // directory without read and search permission is not.
 bool CanListDirectory(const std::string& path);
 
+// What tells one content of a file from another without reading it: every replacement makes a
+// new file, and a write in place moves its modification time.
+struct TFileStamp {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+
+    friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
+};
+
+// The stamp of what is at the path now (links not followed); nothing when nothing is there.
+std::optional<TFileStamp> FileStamp(const std::string& path);
+
 // Never through a symbolic link: a link planted at the path is an error (every save replaces a
 // link by a file anyway), so a privileged reader cannot be pointed at another file.
 std::string ReadFile(const std::string& path);

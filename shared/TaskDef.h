@@ -87,6 +87,9 @@ public:
     // TIoError. An empty list deletes the file instead; failing to delete is ignored.
     void SaveToFile(const std::string& path) const;
 
+    // The same records in the same order.
+    friend bool operator==(const TTaskList&, const TTaskList&) = default;
+
 private:
     std::int32_t SmallestFreeId() const;
 

@@ -18,6 +18,28 @@ void TProcessTable::Rebuild(const TTaskList& tasks) {
     }
 }
 
+void TProcessTable::Follow(const TTaskList& tasks) {
+    std::vector<TTaskRunEntry> kept;
+    kept.reserve(tasks.Count());
+    // Each old entry is taken once, so of two tasks with one id (a damaged file) only the first
+    // keeps the run, as only the first ever had it.
+    std::vector<bool> taken(entries_.size(), false);
+    for (std::size_t i = 0; i < tasks.Count(); ++i) {
+        const TTaskDef task = tasks.GetTask(i);
+        std::size_t old = 0;
+        while (old < entries_.size() && (taken[old] || entries_[old].TaskId != task.Id)) {
+            ++old;
+        }
+        if (old < entries_.size()) {
+            taken[old] = true;
+            kept.push_back(entries_[old]);
+        } else {
+            kept.push_back(TTaskRunEntry{task.Name, task.Id, 0});
+        }
+    }
+    entries_ = std::move(kept);
+}
+
 void TProcessTable::Append(const TTaskDef& task) {
     entries_.push_back(TTaskRunEntry{task.Name, task.Id, 0});
 }

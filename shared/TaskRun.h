@@ -37,6 +37,10 @@ class TProcessTable {
 public:
     // Forgets every process id: one entry per task, ProcessId 0.
     void Rebuild(const TTaskList& tasks);
+    // One entry per task in task-list order, as Rebuild makes them, except that a task still in
+    // the list keeps its entry, with the run it follows and the name it was made with: for a
+    // task list that was changed elsewhere and read again.
+    void Follow(const TTaskList& tasks);
     void Append(const TTaskDef& task);
     // The first entry with the id, or nullptr; valid until the table changes.
     TTaskRunEntry* Find(std::int32_t taskId);

@@ -300,6 +300,17 @@ bool CanListDirectory(const std::string& path) {
     return read;
 }
 
+std::optional<TFileStamp> FileStamp(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return TFileStamp{
+        static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+        static_cast<std::uint64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
 std::string ReadFile(const std::string& path) {
     TFd fd(::open(path.c_str(), ReadFlags));
     if (fd.Get() < 0) {

@@ -458,6 +458,43 @@ TEST_F(MainWindowTest, UnreadableTaskFileStartsEmptyRefusesChangesUntilItIsRead)
     EXPECT_FALSE(window->RefuseTaskChange());
 }
 
+// tarvokctl (or the service) saved the task list: the window shows it, keeps the runs it follows
+// and keeps the selection on its task while that task is there.
+TEST_F(MainWindowTest, ATaskFileSavedElsewhereIsShownWithTheSelectionKept) {
+    WriteTasks({Task(1, "One"), Task(2, "Two"), Task(3, "Three")});
+    auto window = Open();
+    window->ProcessTable.Find(2)->ProcessId = 4711;
+    window->TT->setCurrentItem(window->RootNode()->child(1));
+    ASSERT_EQ(window->SelectedTask.Id, 2);
+    const auto loads = [this] {
+        const std::vector<std::string> messages = LogMessages();
+        return std::count(messages.begin(), messages.end(), "Task list (re)loaded");
+    };
+
+    WriteTasks({Task(4, "Four"), Task(2, "Renamed"), Task(3, "Three")});
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return window->RootNode()->child(0)->text(0) == "Four [4]"; }));
+    EXPECT_EQ(window->RootNode()->childCount(), 3);
+    EXPECT_EQ(window->RootNode()->child(1)->text(0), "Renamed [2]");
+    EXPECT_EQ(window->SelectedIndex, 1);
+    EXPECT_EQ(window->SelectedTask.Name, "Renamed");
+    EXPECT_TRUE(window->RootNode()->child(1)->isSelected());
+    EXPECT_EQ(window->ProcessTable.Find(2)->ProcessId, 4711u);
+    EXPECT_EQ(TFrmMain::NodeImage(window->RootNode()->child(1)), TreeRunningImage);
+    EXPECT_EQ(loads(), 2);
+
+    WriteTasks({Task(4, "Four"), Task(3, "Three")});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->RootNode()->childCount() == 2; }));
+    EXPECT_EQ(window->SelectedNode, nullptr) << "its task is gone";
+    EXPECT_EQ(window->ProcessTable.Find(2), nullptr);
+    EXPECT_EQ(loads(), 3);
+
+    std::filesystem::remove(Path("tarvok.tsk")); // the last task deleted elsewhere
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->RootNode()->childCount() == 0; }));
+    EXPECT_EQ(window->Tasks.Count(), 0u);
+    EXPECT_FALSE(window->RefuseTaskChange());
+}
+
 TEST_F(MainWindowTest, LegacyFileIsUpgradedOnceOrRefusedWhole) {
     const std::string legacy = "Tarvok 1.0.0.26\r\n"
                                ">Old job\r\n\t\tCommand: /bin/true\r\n\t\tDirectory: /tmp\r\n"

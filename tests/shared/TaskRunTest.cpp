@@ -232,6 +232,28 @@ TEST_F(RunTaskTest, SweepSurvivesAHostThatChangesTheTableWhileReporting) {
     }
 }
 
+// A task list read again after it changed elsewhere: runs stay with their tasks, whatever moved.
+TEST(ProcessTable, FollowingAChangedListKeepsTheRunsOfTheTasksStillThere) {
+    TTaskList before;
+    for (TTaskDef task : {Task(1, "Backup", true), Task(2, "Mail", true), Task(3, "Old", true)}) {
+        before.AddTask(task, false);
+    }
+    TProcessTable table;
+    table.Rebuild(before);
+    table.Find(2)->ProcessId = 22;
+    table.Find(3)->ProcessId = 33;
+
+    TTaskList after;
+    for (TTaskDef task : {Task(4, "New", true), Task(2, "Mail renamed", true),
+                          Task(1, "Backup", true), Task(2, "Twin", true)}) {
+        after.AddTask(task, false);
+    }
+    table.Follow(after);
+    EXPECT_THAT(table.Entries(),
+                ElementsAre(TTaskRunEntry{"New", 4, 0}, TTaskRunEntry{"Mail", 2, 22},
+                            TTaskRunEntry{"Backup", 1, 0}, TTaskRunEntry{"Twin", 2, 0}));
+}
+
 TEST(RunEventText, AValueThatNamesNoEventHasNoText) {
     EXPECT_EQ(RunEventText(static_cast<TRunEvent>(99), "Backup", 1), "");
 }
