@@ -33,11 +33,49 @@ constexpr TOption LogOptions[] = {
     {"-n", "N", "Print only the last N lines."},
 };
 
-constexpr std::array<TSubcommand, 11> Subcommands = {{
+constexpr TOption TaskOptions[] = {
+    {"--name", "TEXT", "The task's name."},
+    {"--command", "PATH", "The program to start: a file you may run."},
+    {"--arguments", "TEXT", "Its arguments, split into words as a shell splits them."},
+    {"--workdir", "DIR", "Its working directory; '' for none (the service's)."},
+    {"--enabled", nullptr, "The scheduler tests it (a new task is enabled)."},
+    {"--disabled", nullptr, "The scheduler leaves it alone."},
+    {"--blocking", nullptr, "Never started again while its last run is alive."},
+    {"--not-blocking", nullptr, "Started whenever it is due (a new task is)."},
+    {"--visible", nullptr, "Its windows are shown (a new task's are)."},
+    {"--hidden", nullptr, "It opens no windows."},
+    {"--priority", "NAME", "High, Realtime, Normal (a new task's) or Low."},
+    {"--daily", "N", "Every N days (a new task: every day)."},
+    {"--weekly", "N", "Every N weeks, on the --days."},
+    {"--days", "DAYS", "The week days of --weekly, e.g. Mon,Wed,Fri."},
+    {"--monthly", "N", "Every N months, on the --day, or on the --week's --weekday."},
+    {"--day", "D", "The day of the month, 1 to 31."},
+    {"--week", "WHICH", "first, second, third, fourth or last."},
+    {"--weekday", "DAY", "The day of the week of --week, e.g. Friday."},
+    {"--at", "HH:MM", "Once on each such day, at this time."},
+    {"--every", "N", "Every N --unit on each such day, from --from to --to."},
+    {"--unit", "UNIT", "hours (unless given) or minutes."},
+    {"--from", "HH:MM", "The first run of the day (00:00 unless given)."},
+    {"--to", "HH:MM", "The latest a run starts (23:59 unless given)."},
+    {"--start", "DATE", "The first day, YYYY-MM-DD (a new task: today)."},
+    {"--end", "DATE", "The last day, YYYY-MM-DD."},
+    {"--no-end", nullptr, "No last day (a new task has none)."},
+};
+constexpr TOption ImportOptions[] = {
+    {"--add", nullptr,
+     "Add the tasks, with new ids, to those there are; without it they "
+     "replace them all."},
+};
+
+constexpr std::array<TSubcommand, 14> Subcommands = {{
     {"list", "", "List the tasks, and which blocking runs are going.", JsonOption, false,
      ctl::List},
     {"show", "ID", "Show every field of a task, as the manager's properties do.", JsonOption, false,
      ctl::Show},
+    {"add", "", "Add a task; it needs --name, --command and --at or --every.", TaskOptions, true,
+     ctl::Add},
+    {"edit", "ID", "Change a task: what the options give changes, the rest stays.", TaskOptions,
+     true, ctl::Edit},
     {"enable", "ID", "Enable a task: the scheduler tests it again.", {}, true, ctl::Enable},
     {"disable", "ID", "Disable a task: the scheduler leaves it alone.", {}, true, ctl::Disable},
     {"delete", "ID", "Delete a task (not while its blocking run is going).", {}, true, ctl::Delete},
@@ -48,6 +86,10 @@ constexpr std::array<TSubcommand, 11> Subcommands = {{
      "connected.",
      JsonOption, false, ctl::Status},
     {"export", "", "Print the whole task list as JSON.", {}, false, ctl::Export},
+    {"import", "FILE",
+     "Read tasks from JSON as export writes it ('-': standard input); every "
+     "record is checked first, and one bad record imports nothing.",
+     ImportOptions, true, ctl::Import},
     {"pause", "", "Pause the service; tasks that run go on.", {}, true, ctl::Pause},
     {"continue", "", "Let a paused service start tasks again.", {}, true, ctl::Continue},
 }};
@@ -73,12 +115,16 @@ void HelpOf(const TSubcommand& subcommand, std::ostream& out) {
     out << "\n\n" << subcommand.Help << "\n";
     if (!subcommand.Options.empty()) {
         out << "\nOptions:\n";
+        const auto nameOf = [](const TOption& option) {
+            return std::string(option.Name) +
+                   (option.Value != nullptr ? std::string(" ") + option.Value : "");
+        };
+        std::size_t width = 0;
         for (const TOption& option : subcommand.Options) {
-            std::string name = option.Name;
-            if (option.Value != nullptr) {
-                name += std::string(" ") + option.Value;
-            }
-            out << "  " << Padded(name, 12) << option.Help << "\n";
+            width = std::max(width, nameOf(option).size() + 2);
+        }
+        for (const TOption& option : subcommand.Options) {
+            out << "  " << Padded(nameOf(option), width) << option.Help << "\n";
         }
     }
 }

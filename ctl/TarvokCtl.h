@@ -22,9 +22,11 @@
 #include "platform/ServiceControl.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
+#include "shared/TaskRules.h"
 #include "shared/TaskRun.h"
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <span>
 #include <string>
@@ -37,11 +39,14 @@ inline constexpr int CtlUsageError = 2;
 struct TCtlParts {
     const platform::TServiceManager& Manager;
     TCtlLink& Link;
+    std::istream& In; // what "import -" reads
     std::ostream& Out;
     std::ostream& Err;
     // The program directory of the running tarvokctl: its task file and log.
     TProgramPaths Paths;
     TProcessControl& Processes;
+    // What a task's command and working directory must be (shared/TaskRules.h).
+    TPathChecks FileChecks;
     const TClock& Clock;
     // Root, the program directory's owner and its group's members; the group to join if not.
     bool Administrator = true;

@@ -2,6 +2,7 @@
 #include "ctl/TarvokCtl.h"
 #include "platform/Accounts.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
 #include <iostream>
 #include <string>
@@ -24,10 +25,12 @@ int main(int argc, char** argv) {
     const TCtlParts parts{
         .Manager = manager,
         .Link = link,
+        .In = std::cin,
         .Out = std::cout,
         .Err = std::cerr,
         .Paths = paths,
         .Processes = SystemProcesses(),
+        .FileChecks = {platform::IsExecutableFile, platform::DirectoryExists},
         .Clock = clock,
         .Administrator = platform::IsAdministrator(platform::CurrentUserId(), paths.ProgramDir),
         .GroupName = platform::DirectoryGroupName(paths.ProgramDir),

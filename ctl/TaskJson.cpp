@@ -156,36 +156,19 @@ public:
     }
 
     TDateTime Time(const char* key) {
-        const std::string text = Text(key);
-        int hour = -1;
-        int minute = -1;
-        int second = 0;
-        int used = 0;
-        const bool read =
-            (std::sscanf(text.c_str(), "%2d:%2d:%2d%n", &hour, &minute, &second, &used) == 3 ||
-             std::sscanf(text.c_str(), "%2d:%2d%n", &hour, &minute, &used) == 2) &&
-            static_cast<std::size_t>(used) == text.size();
-        if (!read || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
-            second > 59) {
+        const auto time = TimeOfDayFromText(Text(key));
+        if (!time) {
             Fail(key, "must be a time of day, HH:MM");
         }
-        return EncodeTime(hour, minute, second);
+        return *time;
     }
 
     TDateTime Date(const char* key) {
-        const std::string text = Text(key);
-        int year = 0;
-        int month = 0;
-        int day = 0;
-        int used = 0;
-        const bool read =
-            std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) == 3 &&
-            static_cast<std::size_t>(used) == text.size() && year >= 1 && month >= 1 &&
-            month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
-        if (!read) {
+        const auto date = DateFromText(Text(key));
+        if (!date) {
             Fail(key, "must be a date, YYYY-MM-DD");
         }
-        return EncodeDate(year, month, day);
+        return *date;
     }
 
     // Exactly one of the keys; its index.
@@ -251,13 +234,12 @@ void ReadFrequency(TFields& schedule, TScheDef& s) {
             fields.Fail("days", "must be a list of week days");
         }
         for (const TJson& day : days) {
-            const auto found = std::ranges::find_if(DayNames, [&](std::string_view name) {
-                return day.is_string() && SameName(name, day.get<std::string>());
-            });
-            if (found == DayNames.end()) {
+            const auto found =
+                day.is_string() ? WeekDayFromName(day.get<std::string>()) : std::nullopt;
+            if (!found) {
                 fields.Fail("days", "must name week days: Mon, Tue, Wed, Thu, Fri, Sat, Sun");
             }
-            s.WeekDays |= static_cast<std::uint8_t>(1u << (found - DayNames.begin()));
+            s.WeekDays |= static_cast<std::uint8_t>(1u << *found);
         }
         break;
     }
@@ -309,7 +291,122 @@ TScheDef ScheduleFromJson(const TJson& json, const std::string& where) {
     return s;
 }
 
+template <std::size_t N>
+std::optional<std::uint8_t> PositionOf(const std::array<std::string_view, N>& names,
+                                       std::string_view name) {
+    const auto found =
+        std::ranges::find_if(names, [&](std::string_view known) { return SameName(known, name); });
+    if (found == names.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(found - names.begin());
+}
+
+struct TFieldName {
+    TTaskField Field;
+    const char* Name;
+};
+
+constexpr TFieldName FieldNames[] = {
+    {TTaskField::Name, "name"},
+    {TTaskField::Command, "command"},
+    {TTaskField::Parameters, "arguments"},
+    {TTaskField::WorkDir, "working_directory"},
+    {TTaskField::Priority, "priority"},
+    {TTaskField::Frequency, "schedule"},
+    {TTaskField::DailyEvery, "schedule.daily.every"},
+    {TTaskField::WeeklyEvery, "schedule.weekly.every"},
+    {TTaskField::WeekDays, "schedule.weekly.days"},
+    {TTaskField::MonthDay, "schedule.monthly.day"},
+    {TTaskField::MonthlyEvery, "schedule.monthly.every"},
+    {TTaskField::Occurrence, "schedule.monthly.week"},
+    {TTaskField::OccWeekDay, "schedule.monthly.weekday"},
+    {TTaskField::OccMonthlyEvery, "schedule.monthly.every"},
+    {TTaskField::Trigger, "schedule"},
+    {TTaskField::OnceAt, "schedule.once"},
+    {TTaskField::EveryCount, "schedule.repeat.every"},
+    {TTaskField::EveryUnit, "schedule.repeat.unit"},
+    {TTaskField::BetweenStart, "schedule.repeat.from"},
+    {TTaskField::BetweenEnd, "schedule.repeat.to"},
+    {TTaskField::StartDate, "schedule.start"},
+    {TTaskField::EndDate, "schedule.end"},
+};
+
 } // namespace
+
+namespace {
+
+// `least` to `most` digits; -1 for anything else.
+int Digits(std::string_view text, std::size_t least, std::size_t most) {
+    if (text.size() < least || text.size() > most ||
+        !std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
+        return -1;
+    }
+    int value = 0;
+    for (char c : text) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<TDateTime> TimeOfDayFromText(std::string_view text) {
+    const std::size_t first = text.find(':');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::size_t second = text.find(':', first + 1);
+    const int hour = Digits(text.substr(0, first), 1, 2);
+    const int minute = Digits(text.substr(first + 1, second - first - 1), 2, 2);
+    const int seconds =
+        second == std::string_view::npos ? 0 : Digits(text.substr(second + 1), 2, 2);
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || seconds < 0 || seconds > 59) {
+        return std::nullopt;
+    }
+    return EncodeTime(hour, minute, seconds);
+}
+
+std::optional<TDateTime> DateFromText(std::string_view text) {
+    const std::string copy(text);
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int used = 0;
+    const bool read = copy.size() == 10 &&
+                      std::sscanf(copy.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) == 3 &&
+                      used == 10 && year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+                      day <= DaysInMonth(year, month);
+    if (!read) {
+        return std::nullopt;
+    }
+    return EncodeDate(year, month, day);
+}
+
+std::optional<std::uint8_t> WeekDayFromName(std::string_view name) {
+    if (const auto day = PositionOf(DayNames, name)) {
+        return day;
+    }
+    return PositionOf(WeekDayNames, name);
+}
+
+std::optional<std::uint8_t> OccurrenceFromName(std::string_view name) {
+    return PositionOf(OccurrenceNames, name);
+}
+
+std::optional<TEveryUnit> UnitFromName(std::string_view name) {
+    const auto unit = PositionOf(UnitNames, name);
+    return unit ? std::optional(static_cast<TEveryUnit>(*unit)) : std::nullopt;
+}
+
+std::string JsonFieldName(TTaskField field) {
+    for (const TFieldName& entry : FieldNames) {
+        if (entry.Field == field) {
+            return entry.Name;
+        }
+    }
+    return "schedule";
+}
 
 TJson ScheduleToJson(const TScheDef& s) {
     if (!IsDefined(s)) {

@@ -19,8 +19,10 @@
 #pragma once
 
 #include "shared/TaskDef.h"
+#include "shared/TaskRules.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -53,5 +55,19 @@ std::vector<TTaskDef> TasksFromJsonText(std::string_view text);
 
 // Text that is not UTF-8 is shown with the replacement character; JSON has no other way.
 std::string JsonText(const TJson& json, int indent = 2);
+
+// The words of the texts above, also taken from tarvokctl's options. Names in any letter case.
+// "HH:MM" or "HH:MM:SS"
+std::optional<TDateTime> TimeOfDayFromText(std::string_view text);
+// "YYYY-MM-DD", a day the calendar has
+std::optional<TDateTime> DateFromText(std::string_view text);
+// "Mon" or "Monday": 0 .. 6
+std::optional<std::uint8_t> WeekDayFromName(std::string_view name);
+// "First" .. "Fourth", "Last": 0 .. 4
+std::optional<std::uint8_t> OccurrenceFromName(std::string_view name);
+std::optional<TEveryUnit> UnitFromName(std::string_view name);
+
+// Where a field is in a record: "schedule.repeat.every".
+std::string JsonFieldName(TTaskField field);
 
 } // namespace tarvok

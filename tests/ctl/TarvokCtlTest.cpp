@@ -42,10 +42,12 @@ struct TCtlFixture {
     int Run(const Strings& args, bool administrator = true) {
         return RunCtl(args, {.Manager = Manager,
                              .Link = Link,
+                             .In = In,
                              .Out = Out,
                              .Err = Err,
                              .Paths = ProgramPathsFor("/nonexistent/tarvokctl"),
                              .Processes = Processes,
+                             .FileChecks = {},
                              .Clock = Clock,
                              .Administrator = administrator,
                              .GroupName = "tarvok",
@@ -57,6 +59,7 @@ struct TCtlFixture {
     TFakeLink Link;
     testing_support::TFakeProcesses Processes;
     TFixedClock Clock;
+    std::istringstream In;
     std::ostringstream Out;
     std::ostringstream Err;
 };

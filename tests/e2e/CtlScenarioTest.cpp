@@ -4,6 +4,7 @@
 #include "tests/e2e/ServiceHarness.h"
 
 #include <csignal>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -38,22 +39,25 @@ std::size_t Count(const std::vector<std::string>& lines, const std::string& line
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-TEST(CtlScenario, AnEnabledTaskStartsInItsMinute) {
+TEST(CtlScenario, AnAddedTaskStartsInItsMinute) {
     TServiceHarness service(TestName());
-    TTaskDef report = MakeTask(1, "Report", service.MarkerScript("report"), "", DailyAt(10, 16));
-    report.Enabled = false;
-    service.WriteTasks({report});
     service.Start({.FakeStart = At(10, 15, 50)});
     ASSERT_TRUE(service.WaitForMessage("SS"));
 
+    const TCtlRun added =
+        service.Ctl({"add", "--name", "Report", "--command", service.MarkerScript("report"), "--at",
+                     "10:16", "--start", "2026-12-01", "--disabled"});
+    EXPECT_EQ(added.ExitCode, 0) << added.Err;
+    EXPECT_EQ(added.Out, "Task \"Report\" [1] added.\n");
     const TCtlRun enabled = service.Ctl({"enable", "1"});
     EXPECT_EQ(enabled.ExitCode, 0) << enabled.Err;
     EXPECT_EQ(enabled.Out, "Task \"Report\" [1] enabled.\n");
+
     const auto started = service.WaitForLogLine("Task \"Report\" [1] started.");
     ASSERT_TRUE(started);
     EXPECT_EQ(LogStamp(*started), "08-Dec-2026 - 10:16:00");
     EXPECT_TRUE(service.WaitUntil([&] { return service.Runs("report") == 1; }));
-    EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 2u) << "at start and on TM";
+    EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 2u) << "on TN and on TM";
 }
 
 TEST(CtlScenario, ABlockingTaskRunsOnceWhileItsRunGoesOn) {
@@ -150,6 +154,61 @@ TEST(CtlScenario, RefusalsLeaveTheTaskFileByteForByte) {
         {{"enable", "1"}, Nobody, 1, "enable: you are not a Tarvok administrator"},
         {{"delete", "1"}, Nobody, 1, "delete: you are not a Tarvok administrator"},
         {{"pause"}, Nobody, 1, "pause: you are not a Tarvok administrator"},
+        {{"add", "--name", "X", "--command", "/bin/true"},
+         {},
+         2,
+         "add: a task needs --at TIME or --every N"},
+        {{"add", "--name", "X", "--command", "/nonexistent", "--at", "10:00"},
+         {},
+         2,
+         "add: --command must be a program file you may run"},
+        {{"add", "--name", "\t", "--command", "/bin/true", "--at", "10:00"},
+         {},
+         2,
+         "add: --name must be filled in"},
+        {{"add", "--name", std::string(101, 'x'), "--command", "/bin/true", "--at", "10:00"},
+         {},
+         2,
+         "add: --name holds at most 100 bytes; this one has 101"},
+        {{"edit", "1", "--weekly", "2", "--at", "10:00"},
+         {},
+         2,
+         "edit: --days must name at least one week day"},
+        {{"edit", "1", "--every", "1000"},
+         {},
+         2,
+         "edit: --every must be a whole number from 1 to 999"},
+        {{"edit", "1", "--monthly", "1", "--day", "32"},
+         {},
+         2,
+         "edit: --day must be a whole number from 1 to 31"},
+        {{"edit", "1", "--monthly", "1", "--week", "last"}, {}, 2, "edit: --week needs --weekday"},
+        {{"edit", "1", "--every", "2", "--from", "18:00", "--to", "08:00"},
+         {},
+         2,
+         "edit: --to cannot be before the starting time"},
+        {{"edit", "1", "--end", "2020-01-01"},
+         {},
+         2,
+         "edit: --end cannot be before the starting date"},
+        {{"edit", "1", "--at", "25:00"},
+         {},
+         2,
+         "edit: --at takes a time of day, HH:MM, not '25:00'"},
+        {{"edit", "1", "--daily", "1", "--weekly", "1"},
+         {},
+         2,
+         "edit: --daily cannot go with --weekly"},
+        {{"edit", "1", "--unit", "minutes"}, {}, 2, "edit: --unit goes with --every"},
+        {{"edit", "1", "--priority", "Urgent"},
+         {},
+         2,
+         "edit: --priority takes High, Realtime, Normal or Low, not 'Urgent'"},
+        {{"edit", "1", "--workdir", "/nonexistent"},
+         {},
+         2,
+         "edit: --workdir must be an existing directory"},
+        {{"import", "/nonexistent.json"}, {}, 1, "import: cannot read /nonexistent.json: "},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Args.front() + (row.Args.size() > 1 ? " " + row.Args[1] : ""));
@@ -162,6 +221,58 @@ TEST(CtlScenario, RefusalsLeaveTheTaskFileByteForByte) {
     // Looking is for everyone who can read the files.
     EXPECT_EQ(service.Ctl({"list"}, Nobody).ExitCode, 0);
     EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 1u) << "the service was told";
+}
+
+// Every record is read and checked before anything is written: one bad record imports nothing.
+TEST(CtlScenario, AnImportWithOneBadRecordWritesNothing) {
+    TServiceHarness service(TestName());
+    service.WriteTasks({MakeTask(1, "Kept", "/bin/true", "", DailyAt(3, 0))});
+    service.Start();
+    ASSERT_TRUE(service.WaitForMessage("SS"));
+    const std::string before = service.ReadFile("tarvok.tsk");
+    const std::string good =
+        R"({"name": "A", "command": "/bin/true", "schedule": {"daily": {"every": 1},)"
+        R"( "once": "03:00", "start": "2026-12-01", "end": null}})";
+    const std::string bad =
+        R"({"name": "Bad", "command": "/bin/true", "schedule": {"weekly": {"every": 1,)"
+        R"( "days": []}, "once": "03:00", "start": "2026-12-01", "end": null}})";
+    std::ofstream(service.Path("import.json"), std::ios::trunc)
+        << R"({"tasks": [)" << good << ", " << good << ", " << bad << "]}";
+
+    for (const char* add : {"", "--add"}) {
+        SCOPED_TRACE(add);
+        std::vector<std::string> args = {"import", service.Path("import.json")};
+        if (*add != '\0') {
+            args.push_back(add);
+        }
+        const TCtlRun refused = service.Ctl(args);
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_EQ(refused.Err, "tarvokctl: import: " + service.Path("import.json") +
+                                   ": task 3 (Bad): schedule.weekly.days must name at least one "
+                                   "week day; nothing was imported\n");
+        EXPECT_EQ(service.ReadFile("tarvok.tsk"), before);
+    }
+
+    // Without the bad record: added beside the kept task, with new ids, and the service told.
+    std::ofstream(service.Path("import.json"), std::ios::trunc)
+        << R"({"tasks": [)" << good << ", " << good << "]}";
+    const TCtlRun added = service.Ctl({"import", "--add", service.Path("import.json")});
+    EXPECT_EQ(added.ExitCode, 0) << added.Err;
+    EXPECT_EQ(added.Out, "Added 2 tasks.\n");
+    const TCtlRun listed = service.Ctl({"list", "--json"});
+    for (const char* row : {R"("id": 1,)", R"("id": 2,)", R"("id": 3,)", R"("name": "Kept")"}) {
+        EXPECT_THAT(listed.Out, HasSubstr(row));
+    }
+    EXPECT_TRUE(service.WaitUntil([&] {
+        return Count(service.LogMessages(), "Task list (re)loaded") == 3;
+    })) << "once at start, once for each TN";
+
+    // What export writes, import takes back as it was.
+    const std::string exported = service.Ctl({"export"}).Out;
+    std::ofstream(service.Path("import.json"), std::ios::trunc) << exported;
+    const std::string saved = service.ReadFile("tarvok.tsk");
+    EXPECT_EQ(service.Ctl({"import", service.Path("import.json")}).Out, "Imported 3 tasks.\n");
+    EXPECT_EQ(service.ReadFile("tarvok.tsk"), saved);
 }
 
 TEST(CtlScenario, ServiceRunByHandStartsATaskPausesAndStopsOnSigterm) {
