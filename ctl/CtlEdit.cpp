@@ -12,7 +12,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -324,12 +323,10 @@ TScheDef ApplySchedule(const TCall& call, TScheDef s, TDateTime today) {
     return OnlyItsForm(s);
 }
 
-// A path as given, made absolute from the current directory: the service starts from elsewhere.
-std::string AbsolutePath(const std::string& path) {
-    if (path.empty()) {
-        return path;
-    }
-    return std::filesystem::absolute(path).lexically_normal().string();
+// A path as the editors store it: absolute, since the service starts from elsewhere, and in its
+// network form on a network share, which holds wherever the share is mounted.
+std::string StoredPath(const TCtlParts& parts, const std::string& path) {
+    return path.empty() ? path : parts.Files.NetworkForm(path);
 }
 
 void ApplyOptions(const TCall& call, TTaskDef& task) {
@@ -338,13 +335,13 @@ void ApplyOptions(const TCall& call, TTaskDef& task) {
         task.Name = call.Value("--name");
     }
     if (call.Has("--command")) {
-        task.Command = AbsolutePath(call.Value("--command"));
+        task.Command = StoredPath(call.Parts, call.Value("--command"));
     }
     if (call.Has("--arguments")) {
         task.Parameters = call.Value("--arguments");
     }
     if (call.Has("--workdir")) {
-        task.WorkDir = AbsolutePath(call.Value("--workdir"));
+        task.WorkDir = StoredPath(call.Parts, call.Value("--workdir"));
     }
     task.Enabled = call.Has("--enabled") || (task.Enabled && !call.Has("--disabled"));
     task.Blocking = call.Has("--blocking") || (task.Blocking && !call.Has("--not-blocking"));
@@ -361,7 +358,7 @@ void ApplyOptions(const TCall& call, TTaskDef& task) {
 }
 
 std::string Breach(const TCtlParts& parts, const TTaskDef& task) {
-    if (const auto breach = TaskBreach(task, parts.FileChecks)) {
+    if (const auto breach = TaskBreach(task, parts.Files)) {
         return std::string(OptionOf(breach->Field)) + " " + breach->Text;
     }
     return {};
@@ -432,7 +429,7 @@ std::optional<std::vector<TTaskDef>> ImportedTasks(const TCall& call, const std:
     std::set<std::int32_t> ids;
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         std::string why;
-        if (const auto breach = TaskBreach(tasks[i], call.Parts.FileChecks)) {
+        if (const auto breach = TaskBreach(tasks[i], call.Parts.Files)) {
             why = JsonFieldName(breach->Field) + " " + breach->Text;
         } else if (!call.Has("--add") && tasks[i].Id < 0) {
             why = "id must be 0 (a new id) or above";

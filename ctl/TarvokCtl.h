@@ -22,7 +22,7 @@
 #include "platform/ServiceControl.h"
 #include "shared/Clock.h"
 #include "shared/Glob.h"
-#include "shared/TaskRules.h"
+#include "shared/PathView.h"
 #include "shared/TaskRun.h"
 
 #include <functional>
@@ -45,8 +45,8 @@ struct TCtlParts {
     // The program directory of the running tarvokctl: its task file and log.
     TProgramPaths Paths;
     TProcessControl& Processes;
-    // What a task's command and working directory must be (shared/TaskRules.h).
-    TPathChecks FileChecks;
+    // How commands and working directories are seen: network forms, executables, directories.
+    const TPathView& Files;
     const TClock& Clock;
     // Root, the program directory's owner and its group's members; the group to join if not.
     bool Administrator = true;

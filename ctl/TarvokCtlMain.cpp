@@ -2,7 +2,6 @@
 #include "ctl/TarvokCtl.h"
 #include "platform/Accounts.h"
 #include "platform/Clock.h"
-#include "platform/Files.h"
 
 #include <iostream>
 #include <string>
@@ -30,7 +29,7 @@ int main(int argc, char** argv) {
         .Err = std::cerr,
         .Paths = paths,
         .Processes = SystemProcesses(),
-        .FileChecks = {platform::IsExecutableFile, platform::DirectoryExists},
+        .Files = SystemPathView(),
         .Clock = clock,
         .Administrator = platform::IsAdministrator(platform::CurrentUserId(), paths.ProgramDir),
         .GroupName = platform::DirectoryGroupName(paths.ProgramDir),

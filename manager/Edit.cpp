@@ -1,11 +1,12 @@
 #include "manager/Edit.h"
 
-#include "manager/PathView.h"
 #include "manager/Prompts.h"
 #include "manager/SchedEd.h"
 #include "manager/Texts.h"
 #include "manager/UncDirs.h"
+#include "shared/PathView.h"
 #include "shared/ProcPrio.h"
+#include "shared/TaskRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -170,7 +171,7 @@ void TDlgEdit::Validate() {
         // Until a name is typed the dialog says what it is for.
         setWindowTitle(name.isEmpty() ? tr("Insert a new task") : name);
     }
-    const bool complete = !Trimmed(name).isEmpty() && !Trimmed(edCommand->text()).isEmpty();
+    const bool complete = HasText(name.toStdString()) && HasText(edCommand->text().toStdString());
     btOk->setEnabled(complete);
     btSchedule->setEnabled(complete);
 }

@@ -2,6 +2,7 @@
 
 #include "manager/CountBox.h"
 #include "manager/Prompts.h"
+#include "shared/TaskRules.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -22,10 +23,6 @@
 namespace tarvok {
 
 namespace {
-
-constexpr int CountLowest = 1;
-constexpr int CountHighest = 999;
-constexpr int MonthDayHighest = 31;
 
 constexpr std::array<const char*, 7> DayBoxes = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 constexpr std::array<const char*, 7> DayNames = {"Monday", "Tuesday",  "Wednesday", "Thursday",
@@ -400,8 +397,8 @@ void TDlgTaskEd::btOkClick() {
         prompts_.Show(this, TBoxKind::Error, tr("Please enter a number in \"%1\".").arg(*field));
         return;
     }
-    if (pgcOcc->currentIndex() == 1 && CheckedDays() == 0) {
-        prompts_.Show(this, TBoxKind::Error, tr("You must specify at least one week day!"));
+    if (pgcOcc->currentIndex() == 1 && !HasWeekDay(CheckedDays())) {
+        prompts_.Show(this, TBoxKind::Error, tr(NoWeekDayText));
         return;
     }
     Schedule = Edited();

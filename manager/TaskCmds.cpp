@@ -5,19 +5,11 @@
 #include "manager/TaskProp.h"
 #include "manager/Texts.h"
 #include "platform/Files.h"
+#include "shared/TaskEdits.h"
 
 namespace tarvok {
 
 namespace {
-
-std::optional<std::size_t> PositionOf(const TTaskList& tasks, std::int32_t id) {
-    for (std::size_t position = 0; position < tasks.Count(); ++position) {
-        if (tasks.GetTask(position).Id == id) {
-            return position;
-        }
-    }
-    return std::nullopt;
-}
 
 // Holds the minute tick for as long as it lives.
 class TTickHold {
@@ -100,7 +92,7 @@ void TTaskCommands::ShowTaskProperties(QWidget* parent, const TTaskDef& selected
 bool TTaskCommands::AddTask(QWidget* parent, TTaskDef& record) {
     TTaskList changed = tasks_;
     TTaskDef added = record;
-    const std::int32_t id = changed.AddTask(added, true);
+    const std::int32_t id = AddNewTask(changed, added);
     if (!Commit(parent, changed)) {
         return false;
     }
@@ -111,22 +103,14 @@ bool TTaskCommands::AddTask(QWidget* parent, TTaskDef& record) {
 }
 
 bool TTaskCommands::ReplaceTask(QWidget* parent, std::size_t position, const TTaskDef& record) {
-    std::optional<std::size_t> at = position;
-    if (position >= tasks_.Count() || tasks_.GetTask(position).Id != record.Id) {
-        at = PositionOf(tasks_, record.Id);
-    }
-    if (!at) {
+    TTaskList changed = tasks_;
+    if (!tarvok::ReplaceTask(changed, position, record)) {
         prompts_.Show(parent, TBoxKind::Error,
                       QStringLiteral("Task \"%1\" [%2] no longer exists; the changes were not "
                                      "saved.")
                           .arg(ShownText(record.Name), QString::number(record.Id)));
         return false;
     }
-    TTaskList changed = tasks_;
-    TTaskDef copy = record;
-    changed.AddTask(copy, false);
-    changed.Exchange(*at, changed.Count() - 1);
-    changed.DeleteAt(changed.Count() - 1);
     if (!Commit(parent, changed)) {
         return false;
     }
@@ -146,7 +130,7 @@ bool TTaskCommands::RemoveTask(QWidget* parent, const TTaskDef& task) {
 
 bool TTaskCommands::Commit(QWidget* parent, const TTaskList& changed) {
     try {
-        changed.SaveToFile(taskPath_);
+        CommitTaskList(tasks_, changed, taskPath_);
     } catch (const platform::TIoError& error) {
         prompts_.Show(parent, TBoxKind::Error,
                       QStringLiteral("Could not save the task file \"%1\": %2\r\n"
@@ -154,7 +138,6 @@ bool TTaskCommands::Commit(QWidget* parent, const TTaskList& changed) {
                           .arg(ShownText(error.Path()), ShownText(error.Reason())));
         return false;
     }
-    tasks_ = changed;
     return true;
 }
 

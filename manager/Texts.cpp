@@ -13,10 +13,6 @@ bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-bool IsBlank(QChar c) {
-    return c.unicode() <= 0x20 || c.isSpace() || c.category() == QChar::Other_Control;
-}
-
 } // namespace
 
 std::string CutUtf8(std::string_view text, std::size_t limit) {
@@ -37,18 +33,6 @@ QString ShownText(std::string_view stored) {
 
 std::string StoredText(const QString& text) {
     return CutUtf8(text.toStdString(), TaskTextMax);
-}
-
-QString Trimmed(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.mid(begin, end - begin);
 }
 
 QStringList ScheduleLines(const TScheDef& schedule) {

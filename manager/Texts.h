@@ -23,10 +23,6 @@ std::string CutUtf8(std::string_view text, std::size_t limit);
 QString ShownText(std::string_view stored);
 std::string StoredText(const QString& text);
 
-// The text with blanks and control characters removed at both ends, as the editors test whether
-// a field was filled in.
-QString Trimmed(const QString& text);
-
 // The three lines describing a schedule, times in the user's long time format.
 QStringList ScheduleLines(const TScheDef& schedule);
 

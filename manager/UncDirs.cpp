@@ -1,7 +1,7 @@
 #include "manager/UncDirs.h"
 
-#include "manager/PathView.h"
 #include "manager/Prompts.h"
+#include "shared/PathView.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,15 +2,42 @@
 
 #include "shared/ProcPrio.h"
 
+#include <utility>
+
 namespace tarvok {
 
 namespace {
 
 using TBreach = std::optional<TRuleBreach>;
 
-bool Blank(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte <= 0x20 || byte == 0x7F;
+// The code point that starts at text[at], and how many bytes it takes; a byte that starts no
+// valid sequence stands for itself (and is no blank).
+std::pair<char32_t, std::size_t> CodePoint(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char first = byte(0);
+    const std::size_t length = first < 0x80           ? 1
+                               : (first >> 5) == 0x6  ? 2
+                               : (first >> 4) == 0xE  ? 3
+                               : (first >> 3) == 0x1E ? 4
+                                                      : 0;
+    if (length == 0 || at + length > text.size()) {
+        return {0xFFFD, 1};
+    }
+    char32_t point = length == 1 ? first : first & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return {0xFFFD, 1};
+        }
+        point = (point << 6) | (byte(i) & 0x3F);
+    }
+    return {point, length};
+}
+
+// Control characters and the white space of every script, as the task editor's toolkit counts
+// them.
+bool Blank(char32_t c) {
+    return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 TBreach Count(TTaskField field, std::int32_t value, std::int32_t highest = CountHighest) {
@@ -49,7 +76,7 @@ TBreach FrequencyBreach(const TScheDef& s) {
         if (auto breach = Count(TTaskField::WeeklyEvery, s.WeeklyEvery)) {
             return breach;
         }
-        if ((s.WeekDays & 0x7F) == 0 || (s.WeekDays & 0x80) != 0) {
+        if (!HasWeekDay(s.WeekDays) || (s.WeekDays & 0x80) != 0) {
             return TRuleBreach{TTaskField::WeekDays, "must name at least one week day"};
         }
         return std::nullopt;
@@ -127,12 +154,18 @@ TBreach TextBreach(TTaskField field, const std::string& text, bool needed) {
 } // namespace
 
 bool HasText(std::string_view text) {
-    for (char c : text) {
-        if (!Blank(c)) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto [point, length] = CodePoint(text, at);
+        if (!Blank(point)) {
             return true;
         }
+        at += length;
     }
     return false;
+}
+
+bool HasWeekDay(std::uint8_t weekDays) {
+    return (weekDays & 0x7F) != 0;
 }
 
 std::optional<TRuleBreach> ScheduleBreach(const TScheDef& schedule) {
@@ -148,7 +181,7 @@ std::optional<TRuleBreach> ScheduleBreach(const TScheDef& schedule) {
     return DurationBreach(schedule);
 }
 
-std::optional<TRuleBreach> TaskBreach(const TTaskDef& task, const TPathChecks& paths) {
+std::optional<TRuleBreach> TaskBreach(const TTaskDef& task, const TPathView& paths) {
     if (auto breach = TextBreach(TTaskField::Name, task.Name, true)) {
         return breach;
     }
@@ -164,7 +197,7 @@ std::optional<TRuleBreach> TaskBreach(const TTaskDef& task, const TPathChecks& p
     if (auto breach = TextBreach(TTaskField::WorkDir, task.WorkDir, false)) {
         return breach;
     }
-    if (!task.WorkDir.empty() && !paths.IsDirectory(task.WorkDir)) {
+    if (!task.WorkDir.empty() && !paths.DirectoryExists(task.WorkDir)) {
         return TRuleBreach{TTaskField::WorkDir, "must be an existing directory"};
     }
     if (PriorityName(task.Priority).empty()) {

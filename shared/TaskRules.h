@@ -6,14 +6,14 @@
 // A rule that is broken is told by the field it concerns, so each caller names it in its own
 // words (a box, "--every", "schedule.repeat.every"), with the text of what the field must be.
 //
-//   if (const auto breach = TaskBreach(task, checks))
+//   if (const auto breach = TaskBreach(task, SystemPathView()))
 //       std::cerr << OptionOf(breach->Field) << " " << breach->Text << "\n";
 #pragma once
 
+#include "shared/PathView.h"
 #include "shared/TaskDef.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,9 +29,12 @@ inline constexpr std::int32_t MonthDayHighest = 31;
 // The editor's text when a weekly schedule has no day.
 inline constexpr const char* NoWeekDayText = "You must specify at least one week day!";
 
-// True when the text holds more than blanks and control characters: what the task editor asks
-// of a name and a command before it lets the user confirm.
+// True when the UTF-8 text holds more than blanks (white space of any script) and control
+// characters: what the task editor asks of a name and a command before it lets the user confirm.
 bool HasText(std::string_view text);
+
+// A weekly schedule's days (bit 0 Monday .. bit 6 Sunday) name at least one day.
+bool HasWeekDay(std::uint8_t weekDays);
 
 enum class TTaskField {
     Name,
@@ -65,12 +68,6 @@ struct TRuleBreach {
     friend bool operator==(const TRuleBreach&, const TRuleBreach&) = default;
 };
 
-// What the rules ask of the file system.
-struct TPathChecks {
-    std::function<bool(const std::string&)> IsExecutableFile;
-    std::function<bool(const std::string&)> IsDirectory;
-};
-
 // The first rule the schedule breaks, looking only at the fields its form uses; a schedule that
 // is not defined at all breaks none (the task then never runs).
 std::optional<TRuleBreach> ScheduleBreach(const TScheDef& schedule);
@@ -78,6 +75,8 @@ std::optional<TRuleBreach> ScheduleBreach(const TScheDef& schedule);
 // The first rule the task breaks: its texts (filled in where they must be, and whole: at most
 // TaskTextMax bytes, since a longer one would be cut), its command and working directory, its
 // priority and its schedule.
-std::optional<TRuleBreach> TaskBreach(const TTaskDef& task, const TPathChecks& paths);
+// The command and the working directory are looked at through the paths' view, network forms
+// where their shares are mounted.
+std::optional<TRuleBreach> TaskBreach(const TTaskDef& task, const TPathView& paths);
 
 } // namespace tarvok

@@ -47,7 +47,7 @@ struct TCtlFixture {
                              .Err = Err,
                              .Paths = ProgramPathsFor("/nonexistent/tarvokctl"),
                              .Processes = Processes,
-                             .FileChecks = {},
+                             .Files = SystemPathView(),
                              .Clock = Clock,
                              .Administrator = administrator,
                              .GroupName = "tarvok",

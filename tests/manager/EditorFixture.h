@@ -3,8 +3,8 @@
 // listed), prompts the test answers, and a clock held at 10 March 2026, 12:34.
 #pragma once
 
-#include "manager/PathView.h"
 #include "shared/Clock.h"
+#include "shared/PathView.h"
 #include "tests/TempDir.h"
 #include "tests/manager/FakePrompts.h"
 

@@ -7,10 +7,10 @@
 // The task lies on a share //fs1/sales, imitated by a directory and a recorded mount table, so
 // the pictures are the same on every machine.
 #include "manager/Edit.h"
-#include "manager/PathView.h"
 #include "manager/Prompts.h"
 #include "manager/SchedEd.h"
 #include "manager/UncDirs.h"
+#include "shared/PathView.h"
 
 #include <QApplication>
 #include <QDir>

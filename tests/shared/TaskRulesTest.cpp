@@ -72,8 +72,18 @@ TEST(TaskRules, ScheduleBreachesNameTheirField) {
         EXPECT_EQ(breach ? std::optional(breach->Field) : std::nullopt, row.Field)
             << (breach ? breach->Text : "");
     }
-    EXPECT_TRUE(HasText(" x\t"));
-    EXPECT_FALSE(HasText(" \t\r\n\x7f"));
+}
+
+// As the task editor's toolkit counts blanks: white space of any script and control characters;
+// a zero-width space or a byte that is no UTF-8 is text.
+TEST(TaskRules, ANameOfBlanksIsNoName) {
+    for (const char* blank : {"", " \t\r\n\x7f", "\xc2\x85\xc2\xa0", "\xe3\x80\x80\xe2\x80\xa8",
+                              "\xe1\x9a\x80\xe2\x80\x8a\xe2\x80\xaf"}) {
+        EXPECT_FALSE(HasText(blank)) << blank;
+    }
+    for (const char* text : {" x\t", "\xe2\x80\x8b", "\xc3\xa9", "\xff", "\xe3\x80"}) {
+        EXPECT_TRUE(HasText(text)) << text;
+    }
 }
 
 } // namespace

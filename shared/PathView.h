@@ -1,6 +1,6 @@
-// The file system as the manager's editors see it: the mounted file systems, network-form paths
-// and whether a directory can be listed. The editors ask it instead of the system, so tests can
-// give them a recorded mount table.
+// The file system as the manager's editors and tarvokctl see it: the mounted file systems,
+// network-form paths and whether a directory can be listed. They ask it instead of the system,
+// so tests can give them a recorded mount table.
 //
 //   TPathView& paths = SystemPathView();
 //   paths.NetworkForm("/mnt/sales/run.sh");   // "//fs1/sales/run.sh" with //fs1/sales there

@@ -1,4 +1,4 @@
-#include "manager/PathView.h"
+#include "shared/PathView.h"
 
 #include "platform/Files.h"
 
