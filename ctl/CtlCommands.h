@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ctl/TarvokCtl.h"
+#include "shared/Protocol.h"
 #include "shared/TaskDef.h"
 
 #include <cstdint>
@@ -31,9 +32,23 @@ int Fail(const TCtlParts& parts, int status, const std::string& why);
 // The task file's tasks; false, after saying why, when the file cannot be read.
 bool LoadTasks(const TCtlParts& parts, TTaskList& tasks);
 
-// The task with the id the operand gives; nothing, after saying why, when there is none. The
-// status to end with goes to `status`.
-std::optional<TTaskDef> FindTask(const TCall& call, const TTaskList& tasks, int& status);
+// The task file's tasks and the one whose id the operand gives; nothing, after saying why, when
+// the file cannot be read or no task has that id. The status to end with goes to `status`.
+struct TTaskOfCall {
+    TTaskList Tasks;
+    TTaskDef Task;
+};
+std::optional<TTaskOfCall> TaskOfCall(const TCall& call, int& status);
+
+// "Backup" [3], as the log names a task, safe for a terminal.
+std::string Shown(const TTaskDef& task);
+
+// Saves the changed list as the manager does (shared/TaskEdits.h) and makes it the list; false,
+// after saying why, with nothing changed.
+bool Commit(const TCtlParts& parts, TTaskList& tasks, const TTaskList& changed);
+
+// Tells the service, when one runs, as the manager would.
+void Tell(const TCtlParts& parts, TMessageCode code, std::int32_t taskId);
 
 // What the service says of its blocking runs.
 struct TRunsView {

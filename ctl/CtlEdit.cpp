@@ -379,27 +379,6 @@ std::optional<TTaskDef> Edited(const TCall& call, TTaskDef task, const char* com
     return task;
 }
 
-std::string Shown(const TTaskDef& task) {
-    return PrintableText(FormatLogText("\"%s\" [%d]", {task.Name, task.Id}));
-}
-
-bool Commit(const TCtlParts& parts, TTaskList& tasks, const TTaskList& changed) {
-    try {
-        CommitTaskList(tasks, changed, parts.Paths.TaskPath);
-    } catch (const platform::TIoError& error) {
-        Fail(parts, CtlFailed,
-             std::string("cannot save the task file; nothing was changed: ") + error.what());
-        return false;
-    }
-    return true;
-}
-
-void Tell(const TCtlParts& parts, TMessageCode code, std::int32_t taskId) {
-    if (parts.Link.ServiceRuns()) {
-        parts.Link.Send(FormatMessage(code, taskId));
-    }
-}
-
 std::optional<std::string> ReadImport(const TCall& call) {
     const std::string& from = call.Operands.front();
     if (from == "-") {
@@ -476,26 +455,22 @@ int Add(const TCall& call) {
 
 int Edit(const TCall& call) {
     const TCtlParts& parts = call.Parts;
-    TTaskList tasks;
     int status = 0;
-    if (!LoadTasks(parts, tasks)) {
-        return CtlFailed;
-    }
-    const std::optional<TTaskDef> before = FindTask(call, tasks, status);
-    if (!before) {
+    std::optional<TTaskOfCall> found = TaskOfCall(call, status);
+    if (!found) {
         return status;
     }
-    const std::optional<TTaskDef> task = Edited(call, *before, "edit");
+    const std::optional<TTaskDef> task = Edited(call, found->Task, "edit");
     if (!task) {
         return CtlUsageError;
     }
-    if (*task == *before) {
+    if (*task == found->Task) {
         parts.Out << "Task " << Shown(*task) << " is unchanged.\n";
         return 0;
     }
-    TTaskList changed = tasks;
+    TTaskList changed = found->Tasks;
     ReplaceTask(changed, *task);
-    if (!Commit(parts, tasks, changed)) {
+    if (!Commit(parts, found->Tasks, changed)) {
         return CtlFailed;
     }
     Tell(parts, TMessageCode::TaskChanged, task->Id);

@@ -2,6 +2,7 @@
 
 #include "platform/Process.h"
 #include "platform/ServiceControl.h"
+#include "shared/Letters.h"
 #include "shared/MailSlot.h"
 #include "shared/Protocol.h"
 
@@ -153,7 +154,14 @@ std::optional<TServiceState> TSlotLink::ListenForState() {
 }
 
 std::vector<std::uint32_t> TSlotLink::ForegroundServices() {
-    return platform::ForegroundServices(programDir_ + "TarvokSvc", "run");
+    std::vector<std::uint32_t> services;
+    for (const platform::TProgramProcess& process :
+         platform::ProcessesOf(programDir_ + "TarvokSvc")) {
+        if (SameLetters(process.FirstArgument, "run")) {
+            services.push_back(process.ProcessId);
+        }
+    }
+    return services;
 }
 
 std::string TSlotLink::ControlForeground(std::uint32_t processId, std::uint32_t control) {

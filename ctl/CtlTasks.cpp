@@ -20,11 +20,6 @@ std::string StillRunningText(const TTaskDef& task) {
     return FormatLogText("Blocking Task \"%s\" [%d] is running.", {task.Name, task.Id});
 }
 
-// Task "Backup" [3], as the log names a task.
-std::string Shown(const TTaskDef& task) {
-    return PrintableText(FormatLogText("\"%s\" [%d]", {task.Name, task.Id}));
-}
-
 std::string YesNo(bool value) {
     return value ? "Yes" : "No";
 }
@@ -64,44 +59,26 @@ void NoteUnanswered(const TCtlParts& parts, const TRunsView& view) {
     }
 }
 
-// Saves the changed list as the manager does and tells a running service.
-bool Save(const TCall& call, TTaskList& tasks, const TTaskList& changed,
-          std::optional<TMessageCode> tell, std::int32_t taskId) {
-    try {
-        CommitTaskList(tasks, changed, call.Parts.Paths.TaskPath);
-    } catch (const platform::TIoError& error) {
-        Fail(call.Parts, CtlFailed,
-             std::string("cannot save the task file; nothing was changed: ") + error.what());
-        return false;
-    }
-    if (tell && call.Parts.Link.ServiceRuns()) {
-        call.Parts.Link.Send(FormatMessage(*tell, taskId));
-    }
-    return true;
-}
-
 int SetEnabled(const TCall& call, bool enabled) {
-    TTaskList tasks;
     int status = 0;
-    if (!LoadTasks(call.Parts, tasks)) {
-        return CtlFailed;
-    }
-    std::optional<TTaskDef> task = FindTask(call, tasks, status);
-    if (!task) {
+    std::optional<TTaskOfCall> found = TaskOfCall(call, status);
+    if (!found) {
         return status;
     }
+    TTaskDef& task = found->Task;
     const char* word = enabled ? "enabled" : "disabled";
-    if (task->Enabled == enabled) {
-        call.Parts.Out << "Task " << Shown(*task) << " is already " << word << ".\n";
+    if (task.Enabled == enabled) {
+        call.Parts.Out << "Task " << Shown(task) << " is already " << word << ".\n";
         return 0;
     }
-    task->Enabled = enabled;
-    TTaskList changed = tasks;
-    ReplaceTask(changed, *task);
-    if (!Save(call, tasks, changed, TMessageCode::TaskChanged, task->Id)) {
+    task.Enabled = enabled;
+    TTaskList changed = found->Tasks;
+    ReplaceTask(changed, task);
+    if (!Commit(call.Parts, found->Tasks, changed)) {
         return CtlFailed;
     }
-    call.Parts.Out << "Task " << Shown(*task) << " " << word << ".\n";
+    Tell(call.Parts, TMessageCode::TaskChanged, task.Id);
+    call.Parts.Out << "Task " << Shown(task) << " " << word << ".\n";
     return 0;
 }
 
@@ -161,7 +138,12 @@ bool LoadTasks(const TCtlParts& parts, TTaskList& tasks) {
     return true;
 }
 
-std::optional<TTaskDef> FindTask(const TCall& call, const TTaskList& tasks, int& status) {
+std::optional<TTaskOfCall> TaskOfCall(const TCall& call, int& status) {
+    TTaskOfCall found;
+    if (!LoadTasks(call.Parts, found.Tasks)) {
+        status = CtlFailed;
+        return std::nullopt;
+    }
     const std::string& operand = call.Operands.front();
     std::int32_t id = 0;
     const auto [end, error] = std::from_chars(operand.data(), operand.data() + operand.size(), id);
@@ -171,13 +153,34 @@ std::optional<TTaskDef> FindTask(const TCall& call, const TTaskList& tasks, int&
                           PrintableText(operand) + "'");
         return std::nullopt;
     }
-    const TTaskDef task = tasks.FindTask(id);
-    if (task.Id <= 0) {
+    found.Task = found.Tasks.FindTask(id);
+    if (found.Task.Id <= 0) {
         status = Fail(call.Parts, CtlFailed,
                       "no task has the id " + std::to_string(id) + " (see tarvokctl list)");
         return std::nullopt;
     }
-    return task;
+    return found;
+}
+
+std::string Shown(const TTaskDef& task) {
+    return PrintableText(FormatLogText("\"%s\" [%d]", {task.Name, task.Id}));
+}
+
+bool Commit(const TCtlParts& parts, TTaskList& tasks, const TTaskList& changed) {
+    try {
+        CommitTaskList(tasks, changed, parts.Paths.TaskPath);
+    } catch (const platform::TIoError& error) {
+        Fail(parts, CtlFailed,
+             std::string("cannot save the task file; nothing was changed: ") + error.what());
+        return false;
+    }
+    return true;
+}
+
+void Tell(const TCtlParts& parts, TMessageCode code, std::int32_t taskId) {
+    if (parts.Link.ServiceRuns()) {
+        parts.Link.Send(FormatMessage(code, taskId));
+    }
 }
 
 TRunsView AskRuns(const TCtlParts& parts) {
@@ -258,15 +261,12 @@ int List(const TCall& call) {
 
 int Show(const TCall& call) {
     const TCtlParts& parts = call.Parts;
-    TTaskList tasks;
     int status = 0;
-    if (!LoadTasks(parts, tasks)) {
-        return CtlFailed;
-    }
-    const std::optional<TTaskDef> task = FindTask(call, tasks, status);
-    if (!task) {
+    const std::optional<TTaskOfCall> found = TaskOfCall(call, status);
+    if (!found) {
         return status;
     }
+    const TTaskDef* task = &found->Task;
     const TRunsView view = AskRuns(parts);
     const TRunState run = task->Blocking ? RunStateOf(parts, view, *task) : TRunState{true, 0};
     const std::vector<std::string> description = Description(parts, task->Schedule);
@@ -315,20 +315,17 @@ int Disable(const TCall& call) {
 
 int Delete(const TCall& call) {
     const TCtlParts& parts = call.Parts;
-    TTaskList tasks;
     int status = 0;
-    if (!LoadTasks(parts, tasks)) {
-        return CtlFailed;
-    }
-    const std::optional<TTaskDef> task = FindTask(call, tasks, status);
-    if (!task) {
+    std::optional<TTaskOfCall> found = TaskOfCall(call, status);
+    if (!found) {
         return status;
     }
+    const TTaskDef* task = &found->Task;
     const TRunsView view = AskRuns(parts);
     if (!view.ServiceRuns) {
-        TTaskList changed = tasks;
+        TTaskList changed = found->Tasks;
         changed.DeleteTask(*task);
-        if (!Save(call, tasks, changed, std::nullopt, task->Id)) {
+        if (!Commit(parts, found->Tasks, changed)) {
             return CtlFailed;
         }
     } else if (!view.Runs) {
@@ -372,15 +369,12 @@ int Delete(const TCall& call) {
 // directory are checked; a running service starts it, otherwise it starts here.
 int Run(const TCall& call) {
     const TCtlParts& parts = call.Parts;
-    TTaskList tasks;
     int status = 0;
-    if (!LoadTasks(parts, tasks)) {
-        return CtlFailed;
-    }
-    const std::optional<TTaskDef> task = FindTask(call, tasks, status);
-    if (!task) {
+    const std::optional<TTaskOfCall> found = TaskOfCall(call, status);
+    if (!found) {
         return status;
     }
+    const TTaskDef* task = &found->Task;
     const TRunsView view = AskRuns(parts);
     if (!view.Runs) {
         return Fail(parts, CtlFailed,

@@ -23,7 +23,9 @@ struct TSubcommand {
     const char* Operands; // e.g. "ID"; one word per operand
     const char* Help;
     std::span<const TOption> Options;
-    bool Changes; // only administrators may run it
+    // Only administrators may run it: it changes something, or asks the slots, which only they
+    // can reach.
+    bool AdministratorsOnly;
     int (*Run)(const ctl::TCall& call);
 };
 
@@ -84,7 +86,7 @@ constexpr std::array<TSubcommand, 14> Subcommands = {{
     {"status", "",
      "Say whether the service runs or is paused, and whether a manager is "
      "connected.",
-     JsonOption, false, ctl::Status},
+     JsonOption, true, ctl::Status},
     {"export", "", "Print the whole task list as JSON.", {}, false, ctl::Export},
     {"import", "FILE",
      "Read tasks from JSON as export writes it ('-': standard input); every "
@@ -204,7 +206,7 @@ int RunSubcommand(const TSubcommand& subcommand, TArgs args, const TCtlParts& pa
                          std::string(subcommand.Name) + ": " + why + " (see tarvokctl " +
                              subcommand.Name + " --help)");
     }
-    if (subcommand.Changes && !parts.Administrator) {
+    if (subcommand.AdministratorsOnly && !parts.Administrator) {
         return ctl::Fail(parts, CtlFailed,
                          std::string(subcommand.Name) +
                              ": you are not a Tarvok administrator; ask to be added to the group "

@@ -12,7 +12,8 @@
 //
 // It changes the task file as the manager does (shared/TaskEdits.h) and tells a running service
 // as the manager would ("TN", "TM", "TD"/"TX", "TR"). Only Tarvok's administrators may change
-// anything; anyone who can read the files may look.
+// anything or ask the service (the slots are theirs alone); anyone who can read the files may
+// list, show, export and read the log.
 //
 // Exit status 0 on success; otherwise one line on the error stream, "tarvokctl: ...", and 1 when
 // the command failed or 2 when it was not understood.

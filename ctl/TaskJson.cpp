@@ -1,5 +1,6 @@
 #include "ctl/TaskJson.h"
 
+#include "shared/Letters.h"
 #include "shared/ProcPrio.h"
 
 #include <algorithm>
@@ -20,13 +21,6 @@ constexpr std::array<std::string_view, 5> OccurrenceNames = {"First", "Second", 
                                                              "Last"};
 constexpr std::array<std::string_view, 2> UnitNames = {"hours", "minutes"};
 constexpr std::array<std::string_view, 3> FrequencyKeys = {"daily", "weekly", "monthly"};
-
-bool SameName(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // The name of a stored code, or the code itself when it has none.
 template <std::size_t N>
@@ -144,7 +138,7 @@ public:
     std::uint8_t Named(const char* key, const std::array<std::string_view, N>& names) {
         const std::string text = Text(key);
         const auto found = std::ranges::find_if(
-            names, [&](std::string_view name) { return SameName(name, text); });
+            names, [&](std::string_view name) { return SameLetters(name, text); });
         if (found == names.end()) {
             std::string choices;
             for (std::string_view name : names) {
@@ -294,8 +288,8 @@ TScheDef ScheduleFromJson(const TJson& json, const std::string& where) {
 template <std::size_t N>
 std::optional<std::uint8_t> PositionOf(const std::array<std::string_view, N>& names,
                                        std::string_view name) {
-    const auto found =
-        std::ranges::find_if(names, [&](std::string_view known) { return SameName(known, name); });
+    const auto found = std::ranges::find_if(
+        names, [&](std::string_view known) { return SameLetters(known, name); });
     if (found == names.end()) {
         return std::nullopt;
     }

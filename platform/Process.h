@@ -71,4 +71,16 @@ TProcessState QueryProcess(std::uint32_t processId);
 // The id of the running program's own process.
 std::uint32_t CurrentProcessId();
 
+// A process that runs a given program file, with the first argument of its command line ("" when
+// it has none).
+struct TProgramProcess {
+    std::uint32_t ProcessId = 0;
+    std::string FirstArgument;
+};
+
+// The processes that run the program file (an absolute path), also when the file was replaced
+// since they started. A process of another account whose program file this one may not look at
+// is not found.
+std::vector<TProgramProcess> ProcessesOf(const std::string& programFile);
+
 } // namespace tarvok::platform

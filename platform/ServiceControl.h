@@ -140,14 +140,8 @@ private:
     TSettings settings_;
 };
 
-// Services run by hand in the foreground: the processes of this account's reach that run the
-// program file (an absolute path) with the argument first, compared without regard to letter
-// case. A process of another account whose program this one may not look at is not found.
-std::vector<std::uint32_t> ForegroundServices(const std::string& programFile,
-                                              const std::string& argument);
-
-// Delivers a control to a service run in the foreground, as its dispatcher takes it. Empty on
-// success, else why not.
+// Delivers a control to a service run by hand in the foreground (platform/Process.h finds it),
+// as its dispatcher takes it. Empty on success, else why not.
 std::string ControlForegroundService(std::uint32_t processId, std::uint32_t control);
 
 } // namespace tarvok::platform

@@ -4,19 +4,11 @@
 #include "platform/Files.h"
 #include "service/SvcDlg.h"
 #include "service/SvcLog.h"
+#include "shared/Letters.h"
 
 namespace tarvok {
 
 namespace {
-
-std::string UpperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
 
 struct TCommandWord {
     const char* Word;
@@ -146,7 +138,7 @@ int RunServiceInForeground(platform::TServiceDispatcher& dispatcher, TServiceHos
         host.ReportServiceEvent(TEventId::DispatcherFailed, {std::to_string(error)});
         return 1;
     }
-    return 0;
+    return host.Status().ExitCode != 0 ? 1 : 0;
 }
 
 } // namespace tarvok

@@ -42,8 +42,8 @@ void ShowUsage(std::ostream& out);
 // service manager) writes the failure event. The exit code: 1 when the service stopped with an
 // exit code of its own (it failed to start), else 0.
 int RunService(platform::TServiceDispatcher& dispatcher, TServiceHost& host);
-// The same in the foreground, by hand: 0 once the service has stopped, 1 when it could not be
-// run at all (after the failure event).
+// The same in the foreground, by hand: 0 once the service has stopped, 1 when it failed to start
+// or could not be run at all (after the failure event).
 int RunServiceInForeground(platform::TServiceDispatcher& dispatcher, TServiceHost& host);
 
 } // namespace tarvok

@@ -1,5 +1,7 @@
 #include "shared/ProcPrio.h"
 
+#include "shared/Letters.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -55,10 +57,8 @@ std::string PriorityName(int code) {
 }
 
 std::optional<std::uint8_t> PriorityFromName(std::string_view name) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    const auto row = std::ranges::find_if(PriorityRows, [&](const TPriorityRow& r) {
-        return std::ranges::equal(r.Name, name, {}, lower, lower);
-    });
+    const auto row = std::ranges::find_if(
+        PriorityRows, [&](const TPriorityRow& r) { return SameLetters(r.Name, name); });
     if (row == PriorityRows.end()) {
         return std::nullopt;
     }

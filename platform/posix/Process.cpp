@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -713,6 +714,56 @@ TProcessState QueryProcess(std::uint32_t processId) {
 
 std::uint32_t CurrentProcessId() {
     return static_cast<std::uint32_t>(::getpid());
+}
+
+namespace {
+
+// The program file of a process; a file replaced since it started reads with " (deleted)".
+std::string ProcessProgram(const std::string& process) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink((process + "/exe").c_str(), target.data(), target.size());
+    if (length <= 0) {
+        return {};
+    }
+    target.resize(static_cast<std::size_t>(length));
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) {
+        target.resize(target.size() - deleted.size());
+    }
+    return target;
+}
+
+// The second word of the process's command line.
+std::string FirstArgument(const std::string& process) {
+    const TFd fd(::open((process + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+    std::string line(4096, '\0');
+    const ssize_t got = fd.Valid() ? ::read(fd.Get(), line.data(), line.size()) : -1;
+    line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::size_t end = line.find('\0');
+    return end == std::string::npos ? std::string() : std::string(line.c_str() + end + 1);
+}
+
+} // namespace
+
+std::vector<TProgramProcess> ProcessesOf(const std::string& programFile) {
+    std::vector<TProgramProcess> found;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    for (const dirent* entry = ::readdir(proc); entry != nullptr; entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid == 0 || pid > UINT32_MAX) {
+            continue;
+        }
+        const std::string process = std::string("/proc/") + entry->d_name;
+        if (ProcessProgram(process) == programFile) {
+            found.push_back({static_cast<std::uint32_t>(pid), FirstArgument(process)});
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 } // namespace tarvok::platform

@@ -9,15 +9,12 @@
 
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -415,70 +412,6 @@ int TServiceManager::DeleteService(const std::string& name) const {
         return errno;
     }
     return settings_.Reload();
-}
-
-namespace {
-
-std::string UpperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
-// The program file of a process; a file replaced since it started reads with " (deleted)".
-std::string ProcessProgram(const std::string& process) {
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink((process + "/exe").c_str(), target.data(), target.size());
-    if (length <= 0) {
-        return {};
-    }
-    target.resize(static_cast<std::size_t>(length));
-    constexpr std::string_view deleted = " (deleted)";
-    if (target.ends_with(deleted)) {
-        target.resize(target.size() - deleted.size());
-    }
-    return target;
-}
-
-// The process's second command-line word, its first argument.
-std::string FirstArgument(const std::string& process) {
-    const TFd fd(::open((process + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
-    std::string line(4096, '\0');
-    const ssize_t got = fd.Valid() ? ::read(fd.Get(), line.data(), line.size()) : -1;
-    line.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    const std::size_t end = line.find('\0');
-    if (end == std::string::npos) {
-        return {};
-    }
-    return std::string(line.c_str() + end + 1);
-}
-
-} // namespace
-
-std::vector<std::uint32_t> ForegroundServices(const std::string& programFile,
-                                              const std::string& argument) {
-    std::vector<std::uint32_t> found;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return found;
-    }
-    const std::string wanted = UpperCase(argument);
-    for (const dirent* entry = ::readdir(proc); entry != nullptr; entry = ::readdir(proc)) {
-        char* end = nullptr;
-        const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid == 0 || pid > UINT32_MAX) {
-            continue;
-        }
-        const std::string process = std::string("/proc/") + entry->d_name;
-        if (ProcessProgram(process) == programFile && UpperCase(FirstArgument(process)) == wanted) {
-            found.push_back(static_cast<std::uint32_t>(pid));
-        }
-    }
-    ::closedir(proc);
-    return found;
 }
 
 std::string ControlForegroundService(std::uint32_t processId, std::uint32_t control) {

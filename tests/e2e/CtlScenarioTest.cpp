@@ -154,6 +154,7 @@ TEST(CtlScenario, RefusalsLeaveTheTaskFileByteForByte) {
         {{"enable", "1"}, Nobody, 1, "enable: you are not a Tarvok administrator"},
         {{"delete", "1"}, Nobody, 1, "delete: you are not a Tarvok administrator"},
         {{"pause"}, Nobody, 1, "pause: you are not a Tarvok administrator"},
+        {{"status"}, Nobody, 1, "status: you are not a Tarvok administrator"},
         {{"add", "--name", "X", "--command", "/bin/true"},
          {},
          2,
@@ -218,8 +219,11 @@ TEST(CtlScenario, RefusalsLeaveTheTaskFileByteForByte) {
         EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
         EXPECT_EQ(service.ReadFile("tarvok.tsk"), before);
     }
-    // Looking is for everyone who can read the files.
-    EXPECT_EQ(service.Ctl({"list"}, Nobody).ExitCode, 0);
+    // Looking is for everyone who can read the files; the runs only the service can tell.
+    const TCtlRun looked = service.Ctl({"list"}, Nobody);
+    EXPECT_EQ(looked.ExitCode, 0) << looked.Err;
+    EXPECT_EQ(looked.Out, "ID  NAME    ENABLED  BLOCKING  SCHEDULE                  RUNNING\n"
+                          "1   Report  Yes      No        The task runs every day.  -\n");
     EXPECT_EQ(Count(service.LogMessages(), "Task list (re)loaded"), 1u) << "the service was told";
 }
 
