@@ -9,13 +9,11 @@ namespace tarvok::ctl {
 
 namespace {
 
-// The log's lines, none while there is no log; nothing, and why, when it cannot be read now.
+// The log's lines as a logger reads them, none while there is no log; nothing, and why, when it
+// cannot be read now.
 std::optional<std::deque<std::string>> ReadLog(const TCtlParts& parts, std::string& why) {
     try {
-        if (!platform::FileExists(parts.Paths.LogPath)) {
-            return std::deque<std::string>{};
-        }
-        return SplitLogLines(platform::ReadFile(parts.Paths.LogPath));
+        return ReadLogLines(parts.Paths.LogPath);
     } catch (const platform::TIoError& error) {
         why = error.what();
         return std::nullopt;
