@@ -266,12 +266,12 @@ int Show(const TCall& call) {
     if (!found) {
         return status;
     }
-    const TTaskDef* task = &found->Task;
+    const TTaskDef& task = found->Task;
     const TRunsView view = AskRuns(parts);
-    const TRunState run = task->Blocking ? RunStateOf(parts, view, *task) : TRunState{true, 0};
-    const std::vector<std::string> description = Description(parts, task->Schedule);
+    const TRunState run = task.Blocking ? RunStateOf(parts, view, task) : TRunState{true, 0};
+    const std::vector<std::string> description = Description(parts, task.Schedule);
     if (call.Has("--json")) {
-        TJson json = TaskToJson(*task);
+        TJson json = TaskToJson(task);
         json["running"] = run.Running();
         json["process_id"] = run.Process();
         json["description"] = description;
@@ -287,15 +287,15 @@ int Show(const TCall& call) {
         }
         parts.Out << text << '\n';
     };
-    line("Task ID", std::to_string(task->Id));
-    line("Task name", task->Name);
-    line("Command", task->Command);
-    line("Arguments", task->Parameters);
-    line("Directory", task->WorkDir);
-    line("Enabled", YesNo(task->Enabled));
-    line("Visible", YesNo(task->Visible));
-    line("Blocking", YesNo(task->Blocking));
-    line("Priority", PriorityName(task->Priority));
+    line("Task ID", std::to_string(task.Id));
+    line("Task name", task.Name);
+    line("Command", task.Command);
+    line("Arguments", task.Parameters);
+    line("Directory", task.WorkDir);
+    line("Enabled", YesNo(task.Enabled));
+    line("Visible", YesNo(task.Visible));
+    line("Blocking", YesNo(task.Blocking));
+    line("Priority", PriorityName(task.Priority));
     line("Running", !run.Known ? "Unknown" : YesNo(run.ProcessId != 0));
     line("Process ID", run.ProcessId != 0 ? std::to_string(run.ProcessId) : "");
     line("Schedule", description[0]);
@@ -320,23 +320,23 @@ int Delete(const TCall& call) {
     if (!found) {
         return status;
     }
-    const TTaskDef* task = &found->Task;
+    const TTaskDef& task = found->Task;
     const TRunsView view = AskRuns(parts);
     if (!view.ServiceRuns) {
         TTaskList changed = found->Tasks;
-        changed.DeleteTask(*task);
+        changed.DeleteTask(task);
         if (!Commit(parts, found->Tasks, changed)) {
             return CtlFailed;
         }
     } else if (!view.Runs) {
         return Fail(parts, CtlFailed,
                     "the service did not answer (is it paused? see tarvokctl status); task " +
-                        Shown(*task) + " was not deleted");
-    } else if (RunStateOf(parts, view, *task).ProcessId != 0) {
-        return Fail(parts, CtlFailed, PrintableText(StillRunningText(*task)));
+                        Shown(task) + " was not deleted");
+    } else if (RunStateOf(parts, view, task).ProcessId != 0) {
+        return Fail(parts, CtlFailed, PrintableText(StillRunningText(task)));
     } else {
         // The service deletes it and saves the task file, as it does for the manager.
-        switch (parts.Link.DeleteTask(task->Id)) {
+        switch (parts.Link.DeleteTask(task.Id)) {
         case TDeleteAnswer::Deleted:
             break;
         case TDeleteAnswer::Handled: {
@@ -344,24 +344,24 @@ int Delete(const TCall& call) {
             if (!LoadTasks(parts, after)) {
                 return CtlFailed;
             }
-            if (after.FindTask(task->Id).Id == task->Id) {
+            if (after.FindTask(task.Id).Id == task.Id) {
                 return Fail(parts, CtlFailed,
-                            "the service did not delete task " + Shown(*task) +
+                            "the service did not delete task " + Shown(task) +
                                 " (see tarvokctl log)");
             }
             break;
         }
         case TDeleteAnswer::Declined:
             return Fail(parts, CtlFailed,
-                        "the service did not delete task " + Shown(*task) + " (see tarvokctl log)");
+                        "the service did not delete task " + Shown(task) + " (see tarvokctl log)");
         case TDeleteAnswer::NoAnswer:
             return Fail(parts, CtlFailed,
                         "the service did not answer in time; see tarvokctl list for whether "
                         "task " +
-                            Shown(*task) + " was deleted");
+                            Shown(task) + " was deleted");
         }
     }
-    parts.Out << "Task " << Shown(*task) << " deleted.\n";
+    parts.Out << "Task " << Shown(task) << " deleted.\n";
     return 0;
 }
 
@@ -374,48 +374,48 @@ int Run(const TCall& call) {
     if (!found) {
         return status;
     }
-    const TTaskDef* task = &found->Task;
+    const TTaskDef& task = found->Task;
     const TRunsView view = AskRuns(parts);
     if (!view.Runs) {
         return Fail(parts, CtlFailed,
                     "the service did not answer (is it paused? see tarvokctl status); task " +
-                        Shown(*task) + " was not run");
+                        Shown(task) + " was not run");
     }
     TProcessTable table;
-    table.Append(*task);
-    if (const auto run = view.Runs->find(task->Id); run != view.Runs->end()) {
-        table.Find(task->Id)->ProcessId = run->second;
+    table.Append(task);
+    if (const auto run = view.Runs->find(task.Id); run != view.Runs->end()) {
+        table.Find(task.Id)->ProcessId = run->second;
     }
     TCtlRunHost host(parts, view.ServiceRuns);
-    RunTask(*task, table, host, parts.Processes);
+    RunTask(task, table, host, parts.Processes);
 
     if (host.HandedOver) {
         if (!*host.HandedOver) {
             return Fail(parts, CtlFailed,
-                        "the service did not take the request; task " + Shown(*task) +
+                        "the service did not take the request; task " + Shown(task) +
                             " was not run");
         }
-        parts.Out << "Task " << Shown(*task) << " handed to the service, which starts it now.\n";
+        parts.Out << "Task " << Shown(task) << " handed to the service, which starts it now.\n";
         return 0;
     }
     switch (host.Last.value_or(TRunEvent::Failed)) {
     case TRunEvent::PreviousStillActive:
-        return Fail(parts, CtlFailed, PrintableText(StillRunningText(*task)));
+        return Fail(parts, CtlFailed, PrintableText(StillRunningText(task)));
     case TRunEvent::BlockingStarted:
     case TRunEvent::Started: {
-        const std::string line = RunEventText(*host.Last, task->Name, task->Id);
+        const std::string line = RunEventText(*host.Last, task.Name, task.Id);
         LogOwnRun(parts, line);
         parts.Out << PrintableText(line) << " Process " << host.ProcessId << ".\n";
         return 0;
     }
     case TRunEvent::BlockingFailed:
     case TRunEvent::Failed:
-        LogOwnRun(parts, RunEventText(*host.Last, task->Name, task->Id));
+        LogOwnRun(parts, RunEventText(*host.Last, task.Name, task.Id));
         [[fallthrough]];
     default:
-        return Fail(parts, CtlFailed,
-                    PrintableText(
-                        RunEventText(host.Last.value_or(TRunEvent::Failed), task->Name, task->Id)));
+        return Fail(
+            parts, CtlFailed,
+            PrintableText(RunEventText(host.Last.value_or(TRunEvent::Failed), task.Name, task.Id)));
     }
 }
 
