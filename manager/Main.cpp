@@ -130,6 +130,9 @@ public:
     void RemoveTaskNode(const TTaskDef& task) override {
         window_.UpdateTaskTree(task, TTreeMode::Remove);
     }
+    void NotifyRunFailed(std::int32_t taskId, const std::string& text) override {
+        window_.NotifyRunFailed(taskId, Qs(text));
+    }
     bool Ask(const std::string& text) override { return window_.Prompts().Ask(&window_, Qs(text)); }
     void ShowError(const std::string& text) override {
         window_.Prompts().Show(&window_, TBoxKind::Error, Qs(text));
@@ -781,6 +784,10 @@ void TFrmMain::SetNodeImage(QTreeWidgetItem* node, int index) {
 
 int TFrmMain::NodeImage(const QTreeWidgetItem* node) {
     return node != nullptr ? node->data(0, ImageRole).toInt() : -1;
+}
+
+void TFrmMain::NotifyRunFailed(std::int32_t /*taskId*/, const QString& text) {
+    TrayIcon->ShowMessage(QString::fromLatin1(ProgramName), text);
 }
 
 void TFrmMain::SetStatusLight(TActiveLight light) {

@@ -160,6 +160,9 @@ public:
     // Takes the selection from the tree and enables the task commands to match.
     void TTClick();
 
+    // A notification from the icon that a run of the task failed.
+    void NotifyRunFailed(std::int32_t taskId, const QString& text);
+
     void SetStatusLight(TActiveLight light);
     void SetStateIcon(int index);
     int StateIconIndex() const { return stateIconIndex_; }

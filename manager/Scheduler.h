@@ -55,6 +55,9 @@ public:
     // UpdateTaskTree in mode remove: the task's node goes, if there is one, and the selection
     // is taken anew in any case.
     virtual void RemoveTaskNode(const TTaskDef& task) = 0;
+    // A run of the task ended badly; text says how, e.g. "Backup failed (exit code 2)". Shown
+    // without interrupting anyone: a notification from the icon, not a box.
+    virtual void NotifyRunFailed(std::int32_t taskId, const std::string& text) = 0;
     // A confirmation box with Yes and No; true on Yes.
     virtual bool Ask(const std::string& text) = 0;
     virtual void ShowError(const std::string& text) = 0;

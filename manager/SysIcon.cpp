@@ -39,6 +39,12 @@ void TSysTrayIcon::RemoveIcon() {
     }
 }
 
+void TSysTrayIcon::ShowMessage(const QString& title, const QString& text) {
+    if (shown_) {
+        icon_.showMessage(title, text, QSystemTrayIcon::Warning);
+    }
+}
+
 void TSysTrayIcon::Activated(QSystemTrayIcon::ActivationReason reason) {
     // Trigger is the left button's press, Context the right one's.
     const bool press = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context;

@@ -40,6 +40,8 @@ public:
     // True when it is shown afterwards.
     bool AddIcon();
     void RemoveIcon();
+    // A passing notification beside the icon; nothing while the icon is not shown.
+    void ShowMessage(const QString& title, const QString& text);
     bool Shown() const { return shown_; }
 
     // Not owned; the menu a press pops up, none: nothing pops up.

@@ -110,6 +110,12 @@ enum class TFlush : std::uint8_t {
 // temporary file remains.
 void ReplaceFile(const std::string& path, std::string_view content, TFlush flush = TFlush::ToDisk);
 
+// Adds the content at the end of the file in one write, so lines that two programs append land
+// whole. A missing file is made as ReplaceFile makes one; so is a new file put in the place of
+// anything but a plain file with one name (a link, a second name of another file, a fifo), which
+// is thereby left untouched. Not flushed to the disk.
+void AppendToFile(const std::string& path, std::string_view content);
+
 // Deletes a file; a missing file is no error.
 void RemoveFile(const std::string& path);
 

@@ -68,6 +68,9 @@ bool FollowProcess(std::uint32_t processId, std::uint32_t owner);
 // started the process; a zombie's exit status is read when the system lets us.
 TProcessState QueryProcess(std::uint32_t processId);
 
+// The signal's name, "SIGKILL" for 9; empty for a number that names no signal.
+std::string SignalName(int signal);
+
 // The id of the running program's own process.
 std::uint32_t CurrentProcessId();
 

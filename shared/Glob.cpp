@@ -11,6 +11,7 @@ TProgramPaths ProgramPathsFor(const std::string& programFile) {
         .ProgramDir = dir,
         .TaskPath = dir + "tarvok.tsk",
         .LogPath = dir + "tarvok.log",
+        .RunsPath = dir + "tarvok.runs",
         .LegacyPath = dir + "tarvok.crn",
         .LegacyBackupPath = dir + "tarvok.cro",
         .LegacyTempPath = dir + "tarvok.tmp",

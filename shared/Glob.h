@@ -12,6 +12,7 @@ struct TProgramPaths {
     std::string ProgramDir;       // with its trailing '/'
     std::string TaskPath;         // tarvok.tsk
     std::string LogPath;          // tarvok.log
+    std::string RunsPath;         // tarvok.runs, the run history
     std::string LegacyPath;       // tarvok.crn, the task file of earlier versions
     std::string LegacyBackupPath; // tarvok.cro, kept after converting it
     std::string LegacyTempPath;   // tarvok.tmp, used while converting it

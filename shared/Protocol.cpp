@@ -11,7 +11,7 @@ namespace {
 
 using enum TMessageCode;
 
-constexpr std::array<std::pair<TMessageCode, std::string_view>, 17> Codes{{
+constexpr std::array<std::pair<TMessageCode, std::string_view>, 18> Codes{{
     {ClientConnected, "CR"},
     {ClientDisconnected, "CD"},
     {TruncateLog, "LT"},
@@ -29,6 +29,7 @@ constexpr std::array<std::pair<TMessageCode, std::string_view>, 17> Codes{{
     {TaskDeleted, "TX"},
     {RunsQuery, "RQ"},
     {RunsQueryEnd, "RE"},
+    {TaskFailed, "TE"},
 }};
 
 } // namespace

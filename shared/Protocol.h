@@ -44,6 +44,10 @@ enum class TMessageCode {
     // blocking task and then "RE" with how many it sent. Peers that predate them ignore both.
     RunsQuery,    // "RQ" tarvokctl -> service, the asker's reply slot number
     RunsQueryEnd, // "RE" service -> tarvokctl, the number of "TS" answers before it
+    // A run the service started ended with a non-zero exit code or a signal: the task id and
+    // FailureCode (shared/RunLedger.h) in the process id's place, so a signal travels negative.
+    // Peers that predate it ignore it.
+    TaskFailed, // "TE" service -> manager, task id and failure code
 };
 
 // Every code with its text, each once.

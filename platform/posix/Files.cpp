@@ -407,6 +407,33 @@ void ReplaceFile(const std::string& path, std::string_view content, TFlush flush
     }
 }
 
+void AppendToFile(const std::string& path, std::string_view content) {
+    TFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid() && errno != ENOENT && errno != ELOOP) {
+        ThrowErrno(path);
+    }
+    struct stat info {};
+    if (fd.Valid() && ::fstat(fd.Get(), &info) != 0) {
+        ThrowErrno(path);
+    }
+    // Appending to a second name of another file, or to a fifo or a device, would write there.
+    if (!fd.Valid() || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        ReplaceFile(path, content, TFlush::Lazily);
+        return;
+    }
+    // One write: another program's lines land before or after this one, never inside it.
+    const ssize_t written = ::write(fd.Get(), content.data(), content.size());
+    if (written < 0) {
+        ThrowErrno(path);
+    }
+    if (static_cast<std::size_t>(written) != content.size()) {
+        throw TIoError(path, "the disk took only part of the write");
+    }
+    if (fd.Close() != 0) {
+        ThrowErrno(path);
+    }
+}
+
 void RemoveFile(const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         ThrowErrno(path);

@@ -712,6 +712,11 @@ TProcessState QueryProcess(std::uint32_t processId) {
     return {};
 }
 
+std::string SignalName(int signal) {
+    const char* abbreviation = ::sigabbrev_np(signal);
+    return abbreviation == nullptr ? std::string{} : "SIG" + std::string(abbreviation);
+}
+
 std::uint32_t CurrentProcessId() {
     return static_cast<std::uint32_t>(::getpid());
 }

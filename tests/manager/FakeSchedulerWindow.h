@@ -13,7 +13,8 @@ namespace tarvok::testing_support {
 
 class TFakeSchedulerWindow final : public TSchedulerWindow, public TLogDisplay {
 public:
-    // "image 1 3", "remove 2", "state Red 1 <note>", "ask <text>", "error <text>", "log reloaded"
+    // "image 1 3", "remove 2", "state Red 1 <note>", "failed 3 <text>", "ask <text>",
+    // "error <text>", "log reloaded"
     // (the clock and run panels are kept apart: they change every second).
     std::vector<std::string> Events;
     std::string Panels[2];
@@ -39,6 +40,9 @@ public:
     }
     void RemoveTaskNode(const TTaskDef& task) override {
         Events.push_back("remove " + std::to_string(task.Id));
+    }
+    void NotifyRunFailed(std::int32_t taskId, const std::string& text) override {
+        Events.push_back("failed " + std::to_string(taskId) + " " + text);
     }
     bool Ask(const std::string& text) override {
         Events.push_back("ask " + text);

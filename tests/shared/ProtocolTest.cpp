@@ -13,7 +13,7 @@ using enum TMessageCode;
 
 TEST(Protocol, CodeTableMapsEveryCodeBothWays) {
     const auto table = MessageCodeTable();
-    ASSERT_EQ(table.size(), static_cast<std::size_t>(RunsQueryEnd) + 1);
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(TaskFailed) + 1);
     std::set<TMessageCode> codes;
     std::set<std::string_view> texts;
     for (const auto& [code, text] : table) {
@@ -54,6 +54,10 @@ TEST(Protocol, ShapesAreExactAndRoundTrip) {
         {FormatMessage(TaskAdded, 7), "TN 7", {TaskAdded, 7}},
         {FormatMessage(TaskStarted, 7, 4711), "TS 7 4711", {TaskStarted, 7, 4711}},
         {FormatMessage(TaskFinished, 3, 4194304), "TF 3 4194304", {TaskFinished, 3, 4194304}},
+        // A failure by signal 9 travels as minus nine.
+        {FormatMessage(TaskFailed, 3, static_cast<std::uint32_t>(-9)),
+         "TE 3 -9",
+         {TaskFailed, 3, static_cast<std::uint32_t>(-9)}},
         // Ids beyond the signed range travel as the signed decimal and come back unchanged.
         {FormatMessage(TaskStarted, minId, maxPid),
          "TS -2147483648 -1",
