@@ -4,6 +4,7 @@
 #include "manager/Channel.h"
 #include "manager/Help.h"
 #include "manager/Prompts.h"
+#include "manager/RunTexts.h"
 #include "manager/SysIcon.h"
 #include "manager/TaskCmds.h"
 #include "manager/Update.h"
@@ -289,6 +290,9 @@ void TFrmMain::BuildMenus() {
     QMenu* log = menuBar()->addMenu(QStringLiteral("&Log"));
     MILogView = item(log, "&View");
     MILogTruncate = item(log, "&Truncate");
+    log->addSeparator();
+    MILogHistory = item(log, "Run &history...");
+    MILogHistory->setStatusTip(QStringLiteral("Shows how every recorded run of a task ended"));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     Contents1 = item(help, "&Contents");
     miHelpAbout = item(help, "&About");
@@ -305,6 +309,7 @@ void TFrmMain::BuildMenus() {
     pmTrayOpen = item(pmTray, "Open the Tarvok window");
     pmTray->setDefaultAction(pmTrayOpen);
     pmTrayViewLog = item(pmTray, "View the Tarvok system log");
+    pmTrayRunHistory = item(pmTray, "View the Tarvok run history");
     pmTray->addSeparator();
     Help1 = item(pmTray, "Tarvok help");
     pmTrayAbout = item(pmTray, "About Tarvok");
@@ -320,6 +325,11 @@ void TFrmMain::BuildMenus() {
         connect(view, &QAction::triggered, this, &TFrmMain::ShowLogViewer);
     }
     connect(MILogTruncate, &QAction::triggered, this, &TFrmMain::MILogTruncateClick);
+    for (QAction* history : {MILogHistory, pmTrayRunHistory}) {
+        connect(history, &QAction::triggered, this, [this] { ShowRunHistory(); });
+    }
+    connect(TrayIcon, &TSysTrayIcon::MessageClicked, this,
+            [this] { ShowRunHistory(notifiedTask_); });
     for (QAction* contents : {Contents1, Help1}) {
         connect(contents, &QAction::triggered, this, &TFrmMain::Contents1Click);
     }
@@ -500,6 +510,8 @@ void TFrmMain::ConnectTaskCommands() {
                         Timers->Hold(hold);
                     }
                 },
+            .RecentRuns =
+                [this](std::int32_t taskId) { return RecentRunsOf(setup_.Paths.RunsPath, taskId); },
         });
     for (QAction* action : {MITaskNew, pmiInsert}) {
         connect(action, &QAction::triggered, this, &TFrmMain::NewTask);
@@ -786,7 +798,8 @@ int TFrmMain::NodeImage(const QTreeWidgetItem* node) {
     return node != nullptr ? node->data(0, ImageRole).toInt() : -1;
 }
 
-void TFrmMain::NotifyRunFailed(std::int32_t /*taskId*/, const QString& text) {
+void TFrmMain::NotifyRunFailed(std::int32_t taskId, const QString& text) {
+    notifiedTask_ = taskId;
     TrayIcon->ShowMessage(QString::fromLatin1(ProgramName), text);
 }
 
@@ -941,6 +954,20 @@ void TFrmMain::ShowLogViewer() {
     }
     MILogView->setEnabled(true);
     pmTrayViewLog->setEnabled(true);
+}
+
+// One window for the whole run, like the help: it follows the history file while it is shown.
+// Anyone may look: it changes nothing.
+void TFrmMain::ShowRunHistory(std::int32_t taskId) {
+    if (runHistory_ == nullptr) {
+        runHistory_ = new TFrmRunHistory(
+            setup_.Paths.RunsPath,
+            setup_.ReadRunOutput ? setup_.ReadRunOutput : TRunOutputReader(ReadRunOutput), this);
+    }
+    runHistory_->ShowTask(taskId);
+    runHistory_->showNormal();
+    runHistory_->raise();
+    runHistory_->activateWindow();
 }
 
 void TFrmMain::ShowAboutBox() {

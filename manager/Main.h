@@ -23,6 +23,7 @@
 #pragma once
 
 #include "manager/Graflite.h"
+#include "manager/RunHist.h"
 #include "manager/SchedTimers.h"
 #include "manager/Scheduler.h"
 #include "manager/VersInfo.h"
@@ -61,6 +62,7 @@ class TPrompts;
 class TTaskCommands;
 class TSysTrayIcon;
 class THelpWindow;
+class TFrmRunHistory;
 
 // What the desktop user may do with Tarvok: administrators (root, the program directory's owner
 // and its group's members) change tasks and the log; anyone else only looks.
@@ -87,6 +89,8 @@ struct TMainSetup {
     // Whether the desktop has a notification area now; asked again while it has none.
     std::function<bool()> TrayAvailable;
     TUserAccess Access;
+    // Reads a run's output for the run history; none: from the system journal.
+    TRunOutputReader ReadRunOutput;
 };
 
 enum class TTreeMode { Rebuild, Add, Refresh, Remove };
@@ -137,6 +141,8 @@ public:
     void pmTrayOpenClick();
     void pmTrayQuitClick();
     void ShowLogViewer();
+    // The run history window, narrowed to the task's runs; 0: all tasks' runs.
+    void ShowRunHistory(std::int32_t taskId = 0);
     void ShowAboutBox();
     void MILogTruncateClick();
     // "&Run": the selected task, with the questions and checks of an interactive run.
@@ -160,7 +166,8 @@ public:
     // Takes the selection from the tree and enables the task commands to match.
     void TTClick();
 
-    // A notification from the icon that a run of the task failed.
+    // A notification from the icon that a run of the task failed; clicking it shows the task's
+    // runs.
     void NotifyRunFailed(std::int32_t taskId, const QString& text);
 
     void SetStatusLight(TActiveLight light);
@@ -232,6 +239,7 @@ public:
     QAction* MITaskRun;
     QAction* MILogView;
     QAction* MILogTruncate;
+    QAction* MILogHistory;
     QAction* Contents1;
     QAction* miHelpAbout;
     QAction* pmiProperties;
@@ -241,11 +249,14 @@ public:
     QAction* pmiRun;
     QAction* pmTrayOpen;
     QAction* pmTrayViewLog;
+    QAction* pmTrayRunHistory;
     QAction* Help1;
     QAction* pmTrayAbout;
     QAction* pmTrayQuit;
 
     THelpWindow* HelpWindow() const { return helpWindow_; }
+    // None until first shown.
+    TFrmRunHistory* RunHistory() const { return runHistory_; }
 
 signals:
     // The program should end now (the window closed for good).
@@ -296,6 +307,9 @@ private:
     std::optional<platform::TFileStamp> taskFileStamp_;
     QTimer* trayWatch_;
     THelpWindow* helpWindow_ = nullptr;
+    TFrmRunHistory* runHistory_ = nullptr;
+    // The task of the last failure notification, the one a click on it is about.
+    std::int32_t notifiedTask_ = 0;
     std::unique_ptr<TTaskCommands> taskCommands_;
     bool sessionEnding_ = false;
     bool ended_ = false;

@@ -8,6 +8,7 @@ namespace tarvok {
 TSysTrayIcon::TSysTrayIcon(std::function<bool()> trayAvailable, QObject* parent)
     : QObject(parent), trayAvailable_(std::move(trayAvailable)) {
     connect(&icon_, &QSystemTrayIcon::activated, this, &TSysTrayIcon::Activated);
+    connect(&icon_, &QSystemTrayIcon::messageClicked, this, &TSysTrayIcon::MessageClicked);
 }
 
 TSysTrayIcon::~TSysTrayIcon() {

@@ -40,7 +40,8 @@ public:
     // True when it is shown afterwards.
     bool AddIcon();
     void RemoveIcon();
-    // A passing notification beside the icon; nothing while the icon is not shown.
+    // A passing notification beside the icon; nothing while the icon is not shown. A click on
+    // it emits MessageClicked.
     void ShowMessage(const QString& title, const QString& text);
     bool Shown() const { return shown_; }
 
@@ -49,6 +50,10 @@ public:
 
     // A mouse event on the icon, as the desktop reports it.
     void Activated(QSystemTrayIcon::ActivationReason reason);
+
+signals:
+    // The user clicked the last notification shown.
+    void MessageClicked();
 
 private:
     std::function<bool()> trayAvailable_;

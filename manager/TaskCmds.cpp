@@ -86,6 +86,9 @@ void TTaskCommands::ShowTaskProperties(QWidget* parent, const TTaskDef& selected
     if (const TTaskRunEntry* entry = table_.Find(selected.Id)) {
         properties.RunState = *entry;
     }
+    if (hooks_.RecentRuns) {
+        properties.LastRuns = hooks_.RecentRuns(selected.Id);
+    }
     prompts_.Run(properties);
 }
 

@@ -11,6 +11,7 @@
 //   if (auto added = commands.NewTask(window)) UpdateTaskTree(*added, TTreeUpdate::Add);
 #pragma once
 
+#include "manager/RunTexts.h"
 #include "shared/Clock.h"
 #include "shared/Protocol.h"
 #include "shared/TaskDef.h"
@@ -35,6 +36,8 @@ struct TTaskCommandHooks {
     // True stops the minute tick, false lets it run again: no task may start while the user is
     // asked whether to delete it.
     std::function<void(bool hold)> HoldMinuteTick;
+    // The task's newest runs for its properties; none: no runs are shown.
+    std::function<TRecentRuns(std::int32_t taskId)> RecentRuns;
 };
 
 enum class TDeleteOutcome {

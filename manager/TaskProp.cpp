@@ -1,10 +1,13 @@
 #include "manager/TaskProp.h"
 
+#include "manager/RunHist.h"
 #include "manager/Texts.h"
 #include "shared/ProcPrio.h"
+#include "shared/Time.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -77,6 +80,11 @@ TDlgTaskProps::TDlgTaskProps(QWidget* parent) : TFormDialog(parent) {
     form->addWidget(panel);
     form->addWidget(new QLabel(tr("Schedule"), this));
     form->addWidget(moSched);
+
+    gbRuns = new QGroupBox(tr("Last runs"), this);
+    grRuns = new QGridLayout(gbRuns);
+    grRuns->setColumnStretch(2, 1);
+    form->addWidget(gbRuns);
     form->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -94,6 +102,53 @@ void TDlgTaskProps::FormShow() {
     cbRunning->setChecked(running);
     edProcID->setText(running ? QString::number(RunState.ProcessId) : QString());
     moSched->setPlainText(ScheduleLines(Task.Schedule).join(u'\n'));
+    ShowLastRuns();
+}
+
+void TDlgTaskProps::ShowLastRuns() {
+    while (QLayoutItem* item = grRuns->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const auto add = [this](const QString& text, int row, int column) {
+        auto* label = new QLabel(text, gbRuns);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grRuns->addWidget(label, row, column);
+        return label;
+    };
+    if (!LastRuns.Problem.empty()) {
+        add(tr("The run history could not be read: %1")
+                .arg(QString::fromStdString(LastRuns.Problem)),
+            0, 0)
+            ->setWordWrap(true);
+        return;
+    }
+    if (LastRuns.Runs.empty()) {
+        add(tr("No runs recorded."), 0, 0);
+        return;
+    }
+    int row = 0;
+    for (const QString& heading : {tr("Started"), tr("Duration"), tr("Result")}) {
+        QLabel* label = add(heading, 0, row++);
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
+    row = 1;
+    for (const TRunRecord& run : LastRuns.Runs) {
+        add(QString::fromStdString(
+                DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', run.Started, " ", true)),
+            row, 0);
+        add(QString::fromStdString(RunDurationText(run)), row, 1)
+            ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        QLabel* result = add(QString::fromStdString(RunResultText(run)), row, 2);
+        if (RunFailed(run)) {
+            QPalette palette = result->palette();
+            palette.setColor(QPalette::WindowText, TFrmRunHistory::FailureColour);
+            result->setPalette(palette);
+        }
+        ++row;
+    }
 }
 
 } // namespace tarvok

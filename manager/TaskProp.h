@@ -4,14 +4,18 @@
 //   TDlgTaskProps properties(window);
 //   properties.Task = selected;
 //   properties.RunState = *table.Find(selected.Id);   // or left cleared: not running
+//   properties.LastRuns = RecentRunsOf(paths.RunsPath, selected.Id);
 //   prompts.Run(properties);
 #pragma once
 
 #include "manager/FormDialog.h"
+#include "manager/RunTexts.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
 
 class QCheckBox;
+class QGridLayout;
+class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -24,6 +28,8 @@ public:
 
     TTaskDef Task;
     TTaskRunEntry RunState; // cleared: not running
+    // The task's newest runs (RecentRunsShown at most), shown under "Last runs".
+    TRecentRuns LastRuns;
 
     // Fills the controls; runs whenever the dialog is shown.
     void FormShow() override;
@@ -40,6 +46,12 @@ public:
     QCheckBox* cbRunning;
     QLineEdit* edProcID;
     QPlainTextEdit* moSched;
+    QGroupBox* gbRuns;
+    // Row 0 holds the headings; each run a row below, its start, duration and result.
+    QGridLayout* grRuns;
+
+private:
+    void ShowLastRuns();
 };
 
 } // namespace tarvok

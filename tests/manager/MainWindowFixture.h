@@ -37,16 +37,17 @@ protected:
     };
 
     std::unique_ptr<TFrmMain> Open(const TOptions& options) {
-        auto window = std::make_unique<TFrmMain>(
-            TMainSetup{.Clock = clock_,
-                       .Prompts = prompts_,
-                       .Channel = channel_,
-                       .Paths = ProgramPathsFor(Path("tarvok")),
-                       .ProgramFile = PROGRAM_FILE,
-                       .PlatformKind = options.PlatformKind,
-                       .Arguments = options.Arguments,
-                       .TrayAvailable = [this] { return tray_; },
-                       .Access = {.Administrator = options.Administrator, .GroupName = "tarvok"}});
+        auto window = std::make_unique<TFrmMain>(TMainSetup{
+            .Clock = clock_,
+            .Prompts = prompts_,
+            .Channel = channel_,
+            .Paths = ProgramPathsFor(Path("tarvok")),
+            .ProgramFile = PROGRAM_FILE,
+            .PlatformKind = options.PlatformKind,
+            .Arguments = options.Arguments,
+            .TrayAvailable = [this] { return tray_; },
+            .Access = {.Administrator = options.Administrator, .GroupName = "tarvok"},
+            .ReadRunOutput = [this](const TRunRecord& run) { return readOutput_(run); }});
         return window;
     }
     std::unique_ptr<TFrmMain> Open() { return Open(TOptions{}); }
@@ -93,6 +94,8 @@ protected:
     TFakePrompts prompts_;
     TFakeManagerChannel channel_;
     bool tray_ = true;
+    // Stands for the journal; called on the history window's reading thread.
+    TRunOutputReader readOutput_ = [](const TRunRecord&) { return platform::TJournalText{}; };
 };
 
 } // namespace tarvok::testing_support
