@@ -328,8 +328,11 @@ void TFrmMain::BuildMenus() {
     for (QAction* history : {MILogHistory, pmTrayRunHistory}) {
         connect(history, &QAction::triggered, this, [this] { ShowRunHistory(); });
     }
-    connect(TrayIcon, &TSysTrayIcon::MessageClicked, this,
-            [this] { ShowRunHistory(notifiedTask_); });
+    // The run the notification told of is the task's newest: it is shown at once.
+    connect(TrayIcon, &TSysTrayIcon::MessageClicked, this, [this] {
+        ShowRunHistory(notifiedTask_);
+        runHistory_->SelectNewest();
+    });
     for (QAction* contents : {Contents1, Help1}) {
         connect(contents, &QAction::triggered, this, &TFrmMain::Contents1Click);
     }

@@ -90,7 +90,7 @@ struct TMainSetup {
     std::function<bool()> TrayAvailable;
     TUserAccess Access;
     // Reads a run's output for the run history; none: from the system journal.
-    TRunOutputReader ReadRunOutput;
+    TRunOutputReader ReadRunOutput{};
 };
 
 enum class TTreeMode { Rebuild, Add, Refresh, Remove };

@@ -190,6 +190,10 @@ void TFrmRunHistory::ShowTask(std::int32_t taskId) {
     FillList();
 }
 
+void TFrmRunHistory::SelectNewest() {
+    lvRuns->setCurrentItem(lvRuns->topLevelItem(0));
+}
+
 std::int32_t TFrmRunHistory::ShownTask() const {
     return cbTask->currentData().toInt();
 }

@@ -51,6 +51,8 @@ public:
     // Narrows the list to the task's runs; 0 shows all tasks' runs.
     void ShowTask(std::int32_t taskId);
     std::int32_t ShownTask() const;
+    // Selects the top row, the newest run listed, which shows its output.
+    void SelectNewest();
     // The runs listed, top row first.
     const std::vector<TRunRecord>& ShownRuns() const { return shown_; }
 

@@ -37,7 +37,7 @@ struct TTaskCommandHooks {
     // asked whether to delete it.
     std::function<void(bool hold)> HoldMinuteTick;
     // The task's newest runs for its properties; none: no runs are shown.
-    std::function<TRecentRuns(std::int32_t taskId)> RecentRuns;
+    std::function<TRecentRuns(std::int32_t taskId)> RecentRuns{};
 };
 
 enum class TDeleteOutcome {

@@ -17,6 +17,9 @@ namespace tarvok {
 
 namespace {
 
+// Of the last runs' grid: started, duration, result.
+constexpr int DurationColumn = 1;
+
 QLineEdit* ShowBox(QWidget* parent, int characters) {
     auto* box = new QLineEdit(parent);
     box->setReadOnly(true);
@@ -127,19 +130,22 @@ void TDlgTaskProps::ShowLastRuns() {
         add(tr("No runs recorded."), 0, 0);
         return;
     }
-    int row = 0;
-    for (const QString& heading : {tr("Started"), tr("Duration"), tr("Result")}) {
-        QLabel* label = add(heading, 0, row++);
+    const QStringList headings{tr("Started"), tr("Duration"), tr("Result")};
+    for (int column = 0; column < headings.size(); ++column) {
+        QLabel* label = add(headings[column], 0, column);
         QFont bold = label->font();
         bold.setBold(true);
         label->setFont(bold);
+        if (column == DurationColumn) {
+            label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
     }
-    row = 1;
+    int row = 1;
     for (const TRunRecord& run : LastRuns.Runs) {
         add(QString::fromStdString(
                 DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', run.Started, " ", true)),
             row, 0);
-        add(QString::fromStdString(RunDurationText(run)), row, 1)
+        add(QString::fromStdString(RunDurationText(run)), row, DurationColumn)
             ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QLabel* result = add(QString::fromStdString(RunResultText(run)), row, 2);
         if (RunFailed(run)) {

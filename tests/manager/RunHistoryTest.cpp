@@ -156,6 +156,7 @@ TEST_F(RunHistoryTest, ListsNewestFirstMarksFailuresFiltersAndFeedsTheProperties
     emit window->TrayIcon->MessageClicked();
     EXPECT_TRUE(history->isVisible());
     EXPECT_EQ(history->ShownTask(), 1);
+    EXPECT_EQ(history->lvRuns->currentItem(), history->lvRuns->topLevelItem(0));
     EXPECT_EQ(Column(*history->lvRuns, TFrmRunHistory::ColStarted),
               started.mid(0, 3) + started.mid(4, 2) + started.mid(7, 1));
 
