@@ -3,6 +3,7 @@
 // SCREENSHOT_DIR; the README and the help use those pictures.
 #include "shared/MailSlot.h"
 #include "shared/Protocol.h"
+#include "shared/RunLedger.h"
 #include "shared/SysLog.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/ServiceHarness.h"
@@ -51,6 +52,32 @@ protected:
         fs::remove_all(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
+
+    // Three days of the two tasks' runs, one of them failed and one killed.
+    void WriteRuns() const {
+        std::string lines;
+        for (int day = 6; day <= 8; ++day) {
+            const TDateTime date = EncodeDate(2026, 12, day);
+            const TRunRecord backup{.Started = date + EncodeTime(2, 30, 0),
+                                    .Ended = date + EncodeTime(2, 42, 34, 200),
+                                    .TaskId = 1,
+                                    .TaskName = "Nightly backup",
+                                    .ProcessId = 4100u + static_cast<std::uint32_t>(day),
+                                    .End = day == 7 ? TRunEnd::Signalled : TRunEnd::Exited,
+                                    .Code = day == 7 ? 9 : 0,
+                                    .Origin = TRunOrigin::Minute};
+            const TRunRecord report{.Started = date + EncodeTime(8, 0, 0),
+                                    .Ended = date + EncodeTime(8, 0, 42, 700),
+                                    .TaskId = 2,
+                                    .TaskName = "Report",
+                                    .ProcessId = 4200u + static_cast<std::uint32_t>(day),
+                                    .End = TRunEnd::Exited,
+                                    .Code = day == 8 ? 2 : 0,
+                                    .Origin = TRunOrigin::Minute};
+            lines += FormatRunLine(backup) + "\n" + FormatRunLine(report) + "\n";
+        }
+        std::ofstream(dir_ / "tarvok.runs", std::ios::binary) << lines;
+    }
 
     std::vector<std::string> LogMessages() const {
         std::vector<std::string> messages;
@@ -147,6 +174,7 @@ TEST_F(ManagerOnDesktop, WithNotificationAreaItLivesThereAndOpensFromItsMenu) {
         tasks.AddTask(task, false);
     }
     tasks.SaveToFile((dir_ / "tarvok.tsk").string());
+    WriteRuns();
     const pid_t pid = manager.Start();
 
     // Only the icon shows, red: no service runs.
@@ -185,6 +213,15 @@ TEST_F(ManagerOnDesktop, WithNotificationAreaItLivesThereAndOpensFromItsMenu) {
     desktop.Screenshot(*viewer, Shot("log-viewer"));
     desktop.Keys(*viewer, {"Escape"});
     EXPECT_TRUE(desktop.WaitUntilGone(*viewer));
+
+    Choose(desktop, *window, 2, 2); // Log > Run history...
+    const auto history = desktop.WaitForWindow("^Tarvok run history$");
+    ASSERT_TRUE(history);
+    desktop.Keys(*history, {"Tab", "Down"}); // into the list, onto the failed run
+    desktop.Screenshot(*history, Shot("run-history"));
+    EXPECT_GT(Near(Shot("run-history"), Red), 10);
+    desktop.Keys(*history, {"Escape"});
+    EXPECT_TRUE(desktop.WaitUntilGone(*history));
 
     Choose(desktop, *window, 3, 0); // Help > Contents
     const auto help = desktop.WaitForWindow("^Tarvok help$");

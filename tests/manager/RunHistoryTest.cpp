@@ -185,8 +185,11 @@ TEST_F(RunHistoryTest, ShowsTheSelectedRunsOutputOrWhyNot) {
         }
         return {.Available = true, .Text = "copied 12 files\n"};
     };
-    auto window = Open();
-    window->ShowRunHistory();
+    // Anyone may look: a user who is no administrator is refused nothing here.
+    auto window = Open({.Administrator = false});
+    const std::size_t boxes = prompts_.Shown.size();
+    window->pmTrayRunHistory->trigger();
+    EXPECT_EQ(prompts_.Shown.size(), boxes);
     TFrmRunHistory& history = *window->RunHistory();
     const struct {
         int Row;
