@@ -62,7 +62,6 @@ class TPrompts;
 class TTaskCommands;
 class TSysTrayIcon;
 class THelpWindow;
-class TFrmRunHistory;
 
 // What the desktop user may do with Tarvok: administrators (root, the program directory's owner
 // and its group's members) change tasks and the log; anyone else only looks.
