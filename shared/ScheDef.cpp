@@ -1,5 +1,6 @@
 #include "shared/ScheDef.h"
 
+#include "shared/DueRules.h"
 #include "shared/RecordBytes.h"
 
 #include <algorithm>
@@ -31,74 +32,6 @@ enum : std::size_t {
     OffStartDate = 68,
     OffEndDate = 76,
 };
-
-// Week day 0 Monday .. 6 Sunday from the platform's 1 Sunday .. 7 Saturday.
-int MondayBasedWeekDay(int dayOfWeek) {
-    return dayOfWeek == 1 ? 6 : dayOfWeek - 2;
-}
-
-bool Divides(std::int32_t count, std::int32_t value) {
-    return count >= 1 && value % count == 0;
-}
-
-bool InDateRange(const TScheDef& s, double day) {
-    return day >= s.StartDate && (s.NoEnd || day <= s.EndDate);
-}
-
-// The moment's calendar position that the frequency forms test.
-struct TDayFacts {
-    TDateTimeParts Parts;
-    std::int32_t Months; // calendar months since the start date's month
-    std::int32_t Weeks;  // seven-day blocks since the start date
-    std::int32_t Days;   // days since the start date
-};
-
-bool FrequencyMatches(const TScheDef& s, const TDayFacts& f) {
-    const int weekDay = MondayBasedWeekDay(f.Parts.DayOfWeek);
-    switch (s.Frequency) {
-    case TFrequency::Daily:
-        return Divides(s.DailyEvery, f.Days);
-    case TFrequency::Weekly:
-        return Divides(s.WeeklyEvery, f.Weeks) && (s.WeekDays & (1u << weekDay)) != 0;
-    case TFrequency::Monthly:
-        if (!s.ByWeekDay) {
-            return Divides(s.MonthlyEvery, f.Months) && f.Parts.Day == s.MonthDay;
-        } else {
-            const bool lastWeek = f.Parts.Day + 7 > DaysInMonth(f.Parts.Year, f.Parts.Month);
-            const bool occurs =
-                s.Occurrence == OccurrenceLast ? lastWeek : (f.Parts.Day - 1) / 7 == s.Occurrence;
-            return Divides(s.OccMonthlyEvery, f.Months) && weekDay == s.OccWeekDay && occurs;
-        }
-    }
-    return true; // an unknown form sets no condition on the day
-}
-
-bool TriggerMatches(const TScheDef& s, const TDateTimeParts& at) {
-    switch (s.Trigger) {
-    case TTrigger::Once: {
-        const auto once = TimeOfDayMs(s.OnceAt);
-        if (!once) {
-            return false;
-        }
-        const std::int64_t minuteOfDay = *once % MsPerDay / 60'000;
-        return minuteOfDay == at.Hour * 60 + at.Minute;
-    }
-    case TTrigger::Periodic: {
-        const auto from = TimeOfDayMs(s.BetweenStart);
-        const auto to = TimeOfDayMs(s.BetweenEnd);
-        const std::int64_t now =
-            ((at.Hour * 60LL + at.Minute) * 60 + at.Second) * 1000 + at.Millisecond;
-        if (!from || !to || now < *from || now > *to) {
-            return false;
-        }
-        if (s.EveryUnit == TEveryUnit::Hours) {
-            return at.Minute == 0 && Divides(s.EveryCount, at.Hour);
-        }
-        return Divides(s.EveryCount, at.Minute);
-    }
-    }
-    return true; // an unknown trigger fires at every minute of a due day
-}
 
 } // namespace
 
@@ -156,17 +89,11 @@ bool IsDue(const TScheDef& s, TDateTime moment) {
     if (!parts || parts->Second != 0) {
         return false;
     }
-    const double day = EncodeDate(parts->Year, parts->Month, parts->Day);
-    if (!InDateRange(s, day)) {
+    if (!InDateRange(s, EncodeDate(parts->Year, parts->Month, parts->Day))) {
         return false;
     }
-    const TDayFacts facts{*parts, DateDiff(TDateUnit::Months, s.StartDate, moment),
-                          DateDiff(TDateUnit::Weeks, s.StartDate, moment),
-                          DateDiff(TDateUnit::Days, s.StartDate, moment)};
-    if (facts.Months < 0 || facts.Weeks < 0 || facts.Days < 0) {
-        return false; // a start date outside the calendar
-    }
-    return FrequencyMatches(s, facts) && TriggerMatches(s, *parts);
+    const auto facts = DayFactsAt(s, moment, *parts);
+    return facts && FrequencyMatches(s, *facts) && TriggerMatches(s, *parts);
 }
 
 bool IsDefined(const TScheDef& s) {
