@@ -2,6 +2,7 @@
 #include "ctl/CtlCommands.h"
 #include "ctl/TaskJson.h"
 #include "platform/Files.h"
+#include "shared/NextRuns.h"
 #include "shared/Protocol.h"
 #include "shared/ScheDef.h"
 #include "shared/SysLog.h"
@@ -30,6 +31,9 @@ std::vector<std::string> Description(const TCtlParts& parts, const TScheDef& sch
     lines.resize(3);
     return lines;
 }
+
+// As many as the manager's dialogs show.
+constexpr int NextRunsShown = 5;
 
 // Whether a task's blocking run is going, as far as anyone here can know.
 struct TRunState {
@@ -270,11 +274,19 @@ int Show(const TCall& call) {
     const TRunsView view = AskRuns(parts);
     const TRunState run = task.Blocking ? RunStateOf(parts, view, task) : TRunState{true, 0};
     const std::vector<std::string> description = Description(parts, task.Schedule);
+    const TNextRuns next = NextRunsOfTask(task, parts.Clock.Now(), NextRunsShown);
     if (call.Has("--json")) {
         TJson json = TaskToJson(task);
         json["running"] = run.Running();
         json["process_id"] = run.Process();
         json["description"] = description;
+        TJson starts = TJson::array();
+        for (const TDateTime moment : next.Moments) {
+            starts.push_back(NextRunIsoText(moment));
+        }
+        json["next_runs"] = starts;
+        const std::string end = NextRunsEndName(next.End);
+        json["next_runs_end"] = end.empty() ? TJson(nullptr) : TJson(end);
         parts.Out << JsonText(json) << '\n';
         NoteUnanswered(parts, view);
         return 0;
@@ -301,6 +313,11 @@ int Show(const TCall& call) {
     line("Schedule", description[0]);
     line("", description[1]);
     line("", description[2]);
+    const char* label = "Next runs";
+    for (const std::string& start : NextRunLines(next, parts.LongTimeFormat)) {
+        line(label, start);
+        label = "";
+    }
     NoteUnanswered(parts, view);
     return 0;
 }

@@ -18,6 +18,7 @@ TCountBox::TCountBox(int lowest, int highest, QWidget* parent)
     : QAbstractSpinBox(parent), lowest_(lowest), highest_(highest) {
     lineEdit()->setMaxLength(MaxDigits);
     SetValue(lowest);
+    connect(lineEdit(), &QLineEdit::textChanged, this, &TCountBox::TextChanged);
 }
 
 std::optional<int> TCountBox::Value() const {

@@ -29,6 +29,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // The text changed, typed or set.
+    void TextChanged();
+
 protected:
     StepEnabled stepEnabled() const override;
 

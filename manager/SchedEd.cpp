@@ -1,6 +1,7 @@
 #include "manager/SchedEd.h"
 
 #include "manager/CountBox.h"
+#include "manager/NextRunsView.h"
 #include "manager/Prompts.h"
 #include "shared/TaskRules.h"
 
@@ -79,6 +80,9 @@ QDateEdit* DatePicker(QWidget* parent) {
     auto* picker = new QDateEdit(parent);
     picker->setCalendarPopup(true);
     picker->setKeyboardTracking(false);
+    // Qt's hint leaves out the margins inside the box: "10 Mar 2026" would lose its last digit.
+    picker->setMinimumWidth(picker->sizeHint().width() +
+                            2 * picker->fontMetrics().averageCharWidth());
     return picker;
 }
 
@@ -113,6 +117,7 @@ TDlgTaskEd::TDlgTaskEd(TPrompts& prompts, const TClock& clock, QWidget* parent)
     SetDate(dtpDurStart, today);
     SetDate(dtpDurEnd, today);
     UpdateCaption();
+    UpdateNextRuns();
 }
 
 void TDlgTaskEd::BuildControls() {
@@ -208,12 +213,21 @@ void TDlgTaskEd::BuildControls() {
     duration->addWidget(dtpDurEnd, 1, 1);
     duration->addWidget(rbDurNoEnd, 2, 0, 1, 2);
     duration->setColumnStretch(2, 1);
+    duration->setRowStretch(3, 1);
+
+    gbNextRuns = new QGroupBox(tr("Next runs"), this);
+    lbNextRuns = new TNextRunsView(gbNextRuns);
+    auto* nextRuns = new QVBoxLayout(gbNextRuns);
+    nextRuns->addWidget(lbNextRuns);
 
     QHBoxLayout* buttons = OkCancelRow(btOk, btCancel);
 
+    auto* below = new QHBoxLayout;
+    below->addWidget(gbDuration, 1);
+    below->addWidget(gbNextRuns);
     auto* form = new QVBoxLayout(this);
     form->addWidget(gbOccurrence);
-    form->addWidget(gbDuration);
+    form->addLayout(below);
     form->addLayout(buttons);
     form->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -247,6 +261,32 @@ void TDlgTaskEd::Connect() {
     connect(dtpOOneShot, &QTimeEdit::timeChanged, this, &TDlgTaskEd::FilterTime);
     connect(btOk, &QPushButton::clicked, this, &TDlgTaskEd::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TDlgTaskEd::btCancelClick);
+    ConnectNextRuns();
+}
+
+// After the handlers above, so the starts follow what a handler corrected.
+void TDlgTaskEd::ConnectNextRuns() {
+    const auto update = [this] { UpdateNextRuns(); };
+    connect(pgcOcc, &QTabWidget::currentChanged, this, update);
+    for (TCountBox* count : {edDDays, edWWeeks, edMDay, edMDayOfMonth, edMMonth, edOTime}) {
+        connect(count, &TCountBox::TextChanged, this, update);
+    }
+    for (QAbstractButton* box : cbWDay) {
+        connect(box, &QAbstractButton::toggled, this, update);
+    }
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             rbM1, rbM2, rbOneShot, rbMultiShot, rbDurEnd, rbDurNoEnd}) {
+        connect(button, &QAbstractButton::toggled, this, update);
+    }
+    for (QComboBox* list : {cbMOcc, cbMDay, cbOTimeUnit}) {
+        connect(list, &QComboBox::currentIndexChanged, this, update);
+    }
+    for (QTimeEdit* picker : {dtpOOneShot, dtpOStart, dtpOEnd}) {
+        connect(picker, &QTimeEdit::timeChanged, this, update);
+    }
+    for (QDateEdit* picker : {dtpDurStart, dtpDurEnd}) {
+        connect(picker, &QDateEdit::dateChanged, this, update);
+    }
 }
 
 void TDlgTaskEd::FormShow() {
@@ -267,6 +307,7 @@ void TDlgTaskEd::FormShow() {
     ShowTrigger(Schedule);
     ShowFrequency(Schedule);
     UpdateCaption();
+    UpdateNextRuns();
 }
 
 void TDlgTaskEd::ShowTrigger(const TScheDef& s) {
@@ -390,6 +431,21 @@ TScheDef TDlgTaskEd::Edited() const {
         break;
     }
     return s;
+}
+
+std::optional<TScheDef> TDlgTaskEd::Previewed() const {
+    if (EmptyCountBox()) {
+        return std::nullopt;
+    }
+    return Edited();
+}
+
+void TDlgTaskEd::UpdateNextRuns() {
+    if (const auto schedule = Previewed()) {
+        lbNextRuns->ShowRuns(NextRuns(*schedule, clock_.Now(), NextRunsShown));
+    } else {
+        lbNextRuns->ShowHint(tr("No preview: a number is missing."));
+    }
 }
 
 void TDlgTaskEd::btOkClick() {

@@ -8,6 +8,9 @@
 // The handlers are public and named after the controls, so tests drive the dialog as the user
 // would: set a control, call its handler, press btOkClick.
 //
+// Under the controls it shows the schedule's next starts after the clock's "now", as they stand
+// after every change of a control.
+//
 //   TDlgTaskEd editor(prompts, clock);
 //   editor.Schedule = task.Schedule;
 //   editor.TaskName = "Backup";
@@ -34,6 +37,7 @@ class QTimeEdit;
 namespace tarvok {
 
 class TCountBox;
+class TNextRunsView;
 class TPrompts;
 
 class TDlgTaskEd final : public TFormDialog {
@@ -65,6 +69,9 @@ public:
     void dtpOStartChange();
     void dtpOEndChange();
     void FilterTime();
+    // The next starts of the schedule as the controls stand, or a hint while a count box is
+    // empty.
+    void UpdateNextRuns();
 
     void reject() override;
 
@@ -92,18 +99,23 @@ public:
     QRadioButton* rbDurEnd;
     QDateEdit* dtpDurEnd;
     QRadioButton* rbDurNoEnd;
+    QGroupBox* gbNextRuns;
+    TNextRunsView* lbNextRuns;
     QPushButton* btOk;
     QPushButton* btCancel;
 
 private:
     void BuildControls();
     void Connect();
+    void ConnectNextRuns();
     void ShowTrigger(const TScheDef& schedule);
     void ShowFrequency(const TScheDef& schedule);
     // The first count box the chosen form needs that is empty, with the name of its field.
     std::optional<QString> EmptyCountBox() const;
     std::uint8_t CheckedDays() const;
     TScheDef Edited() const;
+    // What OK would store, checks apart; nothing while a count box is empty.
+    std::optional<TScheDef> Previewed() const;
 
     TPrompts& prompts_;
     const TClock& clock_;

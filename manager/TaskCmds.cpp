@@ -81,7 +81,7 @@ TDeleteOutcome TTaskCommands::DeleteSelectedTask(QWidget* parent, const TTaskDef
 }
 
 void TTaskCommands::ShowTaskProperties(QWidget* parent, const TTaskDef& selected) {
-    TDlgTaskProps properties(parent);
+    TDlgTaskProps properties(clock_, parent);
     properties.Task = selected;
     if (const TTaskRunEntry* entry = table_.Find(selected.Id)) {
         properties.RunState = *entry;

@@ -1,5 +1,6 @@
 #include "manager/TaskProp.h"
 
+#include "manager/NextRunsView.h"
 #include "manager/RunHist.h"
 #include "manager/Texts.h"
 #include "shared/ProcPrio.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace tarvok {
@@ -30,7 +32,8 @@ QLineEdit* ShowBox(QWidget* parent, int characters) {
 
 } // namespace
 
-TDlgTaskProps::TDlgTaskProps(QWidget* parent) : TFormDialog(parent) {
+TDlgTaskProps::TDlgTaskProps(const TClock& clock, QWidget* parent)
+    : TFormDialog(parent), clock_(clock) {
     setObjectName(QStringLiteral("TDlgTaskProps"));
     setWindowTitle(tr("Task Properties"));
 
@@ -76,13 +79,22 @@ TDlgTaskProps::TDlgTaskProps(QWidget* parent) : TFormDialog(parent) {
     moSched = new QPlainTextEdit(this);
     moSched->setReadOnly(true);
     moSched->setFocusPolicy(Qt::NoFocus);
-    moSched->setMinimumHeight(moSched->fontMetrics().lineSpacing() * 5);
+    // Room for the three lines wrapped once or twice, and no more: the next runs follow.
+    moSched->setFixedHeight(
+        moSched->fontMetrics().lineSpacing() * 5 +
+        2 * (moSched->frameWidth() + static_cast<int>(moSched->document()->documentMargin())));
 
     auto* form = new QVBoxLayout(this);
     form->addLayout(texts);
     form->addWidget(panel);
     form->addWidget(new QLabel(tr("Schedule"), this));
     form->addWidget(moSched);
+
+    gbNextRuns = new QGroupBox(tr("Next runs"), this);
+    lbNextRuns = new TNextRunsView(gbNextRuns);
+    auto* nextRuns = new QVBoxLayout(gbNextRuns);
+    nextRuns->addWidget(lbNextRuns);
+    form->addWidget(gbNextRuns);
 
     gbRuns = new QGroupBox(tr("Last runs"), this);
     grRuns = new QGridLayout(gbRuns);
@@ -105,6 +117,7 @@ void TDlgTaskProps::FormShow() {
     cbRunning->setChecked(running);
     edProcID->setText(running ? QString::number(RunState.ProcessId) : QString());
     moSched->setPlainText(ScheduleLines(Task.Schedule).join(u'\n'));
+    lbNextRuns->ShowRuns(NextRunsOfTask(Task, clock_.Now(), NextRunsShown));
     ShowLastRuns();
 }
 

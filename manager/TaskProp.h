@@ -1,7 +1,8 @@
 // The task properties: everything about one task at a glance, read-only, with whether a blocking
-// run of it is going on and under which process id.
+// run of it is going on and under which process id, and when it next starts after the clock's
+// "now".
 //
-//   TDlgTaskProps properties(window);
+//   TDlgTaskProps properties(clock, window);
 //   properties.Task = selected;
 //   properties.RunState = *table.Find(selected.Id);   // or left cleared: not running
 //   properties.LastRuns = RecentRunsOf(paths.RunsPath, selected.Id);
@@ -10,6 +11,7 @@
 
 #include "manager/FormDialog.h"
 #include "manager/RunTexts.h"
+#include "shared/Clock.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
 
@@ -21,10 +23,12 @@ class QPlainTextEdit;
 
 namespace tarvok {
 
+class TNextRunsView;
+
 class TDlgTaskProps final : public TFormDialog {
     Q_OBJECT
 public:
-    explicit TDlgTaskProps(QWidget* parent = nullptr);
+    explicit TDlgTaskProps(const TClock& clock, QWidget* parent = nullptr);
 
     TTaskDef Task;
     TTaskRunEntry RunState; // cleared: not running
@@ -46,12 +50,16 @@ public:
     QCheckBox* cbRunning;
     QLineEdit* edProcID;
     QPlainTextEdit* moSched;
+    QGroupBox* gbNextRuns;
+    TNextRunsView* lbNextRuns;
     QGroupBox* gbRuns;
     // Row 0 holds the headings; each run a row below, its start, duration and result.
     QGridLayout* grRuns;
 
 private:
     void ShowLastRuns();
+
+    const TClock& clock_;
 };
 
 } // namespace tarvok

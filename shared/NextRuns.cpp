@@ -105,7 +105,7 @@ private:
         if (cycle && cycle->Every < 1) {
             return Exhausted();
         }
-        while (day <= lastDay_) {
+        while (day <= lastDay_) { // each turn moves the day on, to a later cycle or past one
             std::int64_t cycleEnd = day + 1;
             if (cycle) {
                 const auto facts = DayFactsAt(s_, static_cast<double>(day), DayParts(day));
@@ -254,6 +254,9 @@ std::vector<std::string> NextRunLines(const TNextRuns& runs, std::string_view lo
     std::vector<std::string> lines;
     for (const TDateTime moment : runs.Moments) {
         const auto parts = DecodeDateTime(moment);
+        if (!parts) {
+            continue;
+        }
         lines.push_back(std::string(WeekDayAbbreviations.at(parts->DayOfWeek - 1)) + " " +
                         DateTimeText(TDateOrder::DayMonthNameYear, '-', ':', moment, "", false) +
                         " " + FormatTimeOfDay(longTimeFormat, moment));

@@ -13,6 +13,7 @@ namespace tarvok::e2e {
 namespace {
 
 using testing::Contains;
+using testing::ContainsRegex;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::StartsWith;
@@ -80,8 +81,13 @@ TEST(CtlScenario, ABlockingTaskRunsOnceWhileItsRunGoesOn) {
     const TCtlRun list = service.Ctl({"list"});
     EXPECT_EQ(list.Out, "ID  NAME     ENABLED  BLOCKING  SCHEDULE                  RUNNING\n"
                         "1   Sleeper  Yes      Yes       The task runs every day.  yes\n");
-    EXPECT_THAT(service.Ctl({"show", "1"}).Out,
-                HasSubstr("Running:    Yes\nProcess ID: " + std::to_string(sleeper) + "\n"));
+    const std::string shown = service.Ctl({"show", "1"}).Out;
+    EXPECT_THAT(shown, HasSubstr("Running:    Yes\nProcess ID: " + std::to_string(sleeper) + "\n"));
+    const std::string start = "[A-Z][a-z]{2} [0-9]{2}-[A-Z][a-z]{2}-[0-9]{4} 03:00:00\n";
+    EXPECT_THAT(shown, ContainsRegex("\nNext runs:  " + start + "( {12}" + start + "){4}$"));
+    EXPECT_THAT(service.Ctl({"show", "1", "--json"}).Out,
+                ContainsRegex("\"next_runs\": \\[\\s*\"[0-9-]{10}T03:00\"(,\\s*\"[0-9-]{10}T03:"
+                              "00\"){4}\\s*\\],\\s*\"next_runs_end\": null"));
     EXPECT_EQ(Count(service.LogMessages(), "Blocking task \"Sleeper\" [1] started."), 1u);
 
     // The follower prints the line the run added, once.

@@ -1,5 +1,6 @@
 #include "manager/Edit.h"
 
+#include "manager/NextRunsView.h"
 #include "manager/SchedEd.h"
 #include "manager/TaskProp.h"
 #include "manager/Texts.h"
@@ -209,25 +210,37 @@ TEST_F(EditTest, ScheduleButtonTakesTheEditedScheduleOnlyOnOk) {
                                                              "Wednesday. \n"));
 }
 
+// The next start follows the clock the dialog is given (10 March 2026, 12:34).
 TEST_F(EditTest, PropertiesShowTheTaskAndItsRun) {
+    TScheDef daily;
+    daily.DailyEvery = 1;
+    daily.OnceAt = EncodeTime(13, 0);
+    daily.NoEnd = true;
+    daily.StartDate = EncodeDate(2026, 3, 1);
     const struct {
         std::uint8_t priority;
         std::uint32_t processId;
         const char* priorityName;
         bool running;
         const char* processText;
+        bool enabled;
+        TScheDef schedule;
+        const char* nextStart;
     } rows[] = {
-        {2, 0, "Normal", false, ""},
-        {1, 4711, "Realtime", true, "4711"},
-        {9, 0, "", false, ""},
+        {2, 0, "Normal", false, "", true, {}, "No schedule defined."},
+        {1, 4711, "Realtime", true, "4711", true, daily, "Tue 10-Mar-2026 13:00:00"},
+        {9, 0, "", false, "", false, daily, "None: the task is disabled."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.priorityName);
-        TDlgTaskProps properties;
+        TDlgTaskProps properties(clock);
         properties.Task = Existing(12, true, row.priority);
         properties.Task.Name = "Caf\xC3";
+        properties.Task.Enabled = row.enabled;
+        properties.Task.Schedule = row.schedule;
         properties.RunState = {"Caf", 12, row.processId};
         properties.FormShow();
+        EXPECT_EQ(properties.lbNextRuns->text().split(u'\n').first(), row.nextStart);
         EXPECT_EQ(properties.edTID->text(), "12");
         EXPECT_EQ(properties.edName->text(), QStringLiteral("Caf\uFFFD"));
         EXPECT_EQ(properties.edPriority->text(), row.priorityName);

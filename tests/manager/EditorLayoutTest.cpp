@@ -100,7 +100,7 @@ TEST_F(EditorLayout, NothingIsCutWithLargerFonts) {
             count->SetText(QStringLiteral("999"));
         }
         TDlgDirSelect chooser(prompts, paths);
-        TDlgTaskProps properties;
+        TDlgTaskProps properties(clock);
         properties.Task = editor.Task;
         properties.RunState = {"Nightly", 3, 4194303};
 

@@ -1,5 +1,5 @@
-// Renders the task editor, the schedule editor and the directory chooser with a sample task into
-// PNG files, for the help and the README:
+// Renders the task editor, the schedule editor, the task properties and the directory chooser
+// with a sample task into PNG files, for the help and the README:
 //
 //   editor_screenshots manager/help             # at 100 %, the help's pictures
 //   QT_SCALE_FACTOR=2 editor_screenshots /tmp/x  # at 200 %
@@ -9,6 +9,7 @@
 #include "manager/Edit.h"
 #include "manager/Prompts.h"
 #include "manager/SchedEd.h"
+#include "manager/TaskProp.h"
 #include "manager/UncDirs.h"
 #include "shared/PathView.h"
 
@@ -115,6 +116,10 @@ int main(int argc, char** argv) {
     schedule.Schedule = SampleTask().Schedule;
     schedule.TaskName = QString::fromStdString(SampleTask().Name);
     saved = Save(schedule, out.filePath(QStringLiteral("schedule-editor.png"))) && saved;
+
+    TDlgTaskProps properties(clock);
+    properties.Task = SampleTask();
+    saved = Save(properties, out.filePath(QStringLiteral("task-properties.png"))) && saved;
 
     TDlgDirSelect chooser(prompts, paths);
     chooser.Directory = QStringLiteral("//fs1/sales/reports");

@@ -1,6 +1,7 @@
 #include "manager/SchedEd.h"
 
 #include "manager/CountBox.h"
+#include "manager/NextRunsView.h"
 #include "tests/manager/EditorFixture.h"
 
 #include <QCheckBox>
@@ -149,18 +150,22 @@ TEST_F(SchedEdTest, UndefinedScheduleShowsDailyOnceAtMidnightAndKeepsTheDuration
 }
 
 // The boxes take digits only, 0 included; an empty box or a week without a day is refused with
-// a box, and the record and the dialog stay as they were.
+// a box, and the record and the dialog stay as they were. The next runs follow each change
+// (the clock says 10 March 2026, 12:34).
 TEST_F(SchedEdTest, CountBoxesAndWeekDaysAreCheckedBeforeTheRecordIsTouched) {
     TScheDef shown;
     shown.DailyEvery = 2;
     shown = Duration(shown, EncodeDate(2026, 3, 1), {});
     Show(shown);
+    const auto firstRun = [&] { return editor.lbNextRuns->text().split(u'\n').first(); };
+    EXPECT_EQ(firstRun(), "Wed 11-Mar-2026 00:00:00");
 
     editor.edDDays->SetText(QString());
     QTest::keyClicks(editor.edDDays, QStringLiteral("a0b"));
     EXPECT_EQ(editor.edDDays->Text(), "0");
 
     editor.edDDays->SetText(QString());
+    EXPECT_EQ(firstRun(), "No preview: a number is missing.");
     editor.btOkClick();
     EXPECT_EQ(prompts.LastShown(), "Please enter a number in \"Every ... day(s)\".");
     EXPECT_NE(editor.result(), QDialog::Accepted);
@@ -170,6 +175,10 @@ TEST_F(SchedEdTest, CountBoxesAndWeekDaysAreCheckedBeforeTheRecordIsTouched) {
     for (QCheckBox* day : editor.cbWDay) {
         day->setChecked(false);
     }
+    EXPECT_EQ(firstRun(), "No start within 10 years.");
+    editor.cbWDay[4]->setChecked(true);
+    EXPECT_EQ(firstRun(), "Fri 13-Mar-2026 00:00:00");
+    editor.cbWDay[4]->setChecked(false);
     editor.btOkClick();
     EXPECT_EQ(prompts.LastShown(), "You must specify at least one week day!");
     EXPECT_EQ(editor.Schedule, shown) << "a refused OK changed the record";
