@@ -42,7 +42,7 @@ TNextRunsView::TNextRunsView(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    // Read like the schedule's memo beside it: text on the base colour.
+    // Read like the read-only text boxes around it: text on the base colour.
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
     setMargin(fontMetrics().averageCharWidth() / 2);
