@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "shared/NextRuns.h"
 #include "shared/Protocol.h"
+#include "shared/RunWatch.h"
 #include "shared/ScheDef.h"
 #include "shared/SysLog.h"
 #include "shared/TaskEdits.h"
@@ -123,6 +124,21 @@ void LogOwnRun(const TCtlParts& parts, const std::string& line) {
     log.LimitLines = true;
     log.MaxLines = 3000;
     log.Add(line);
+}
+
+// A run this program could not start is recorded as not started. One it started is not: this
+// program ends at once and cannot see how the run ends (a service that runs it, through "TR",
+// records it).
+void RecordOwnRun(const TCtlParts& parts, TRunWatch& watch) {
+    if (watch.Following() != 0) {
+        return;
+    }
+    const std::vector<TRunRecord> ended = watch.TakeEnded(parts.Processes);
+    try {
+        TRunLedger(parts.Paths.RunsPath, TRunLedger::TRead::Plain).Append(ended);
+    } catch (const platform::TIoError& error) {
+        parts.Err << "tarvokctl: the run history could not be written: " << error.what() << '\n';
+    }
 }
 
 } // namespace
@@ -404,7 +420,9 @@ int Run(const TCall& call) {
         table.Find(task.Id)->ProcessId = run->second;
     }
     TCtlRunHost host(parts, view.ServiceRuns);
-    RunTask(task, table, host, parts.Processes);
+    TRunWatch watch(parts.Clock);
+    RunTask(task, table, host, parts.Processes, {&watch, TRunOrigin::User});
+    RecordOwnRun(parts, watch);
 
     if (host.HandedOver) {
         if (!*host.HandedOver) {

@@ -391,7 +391,8 @@ void TFrmMain::FormCreate() {
                                                                 .Window = *schedulerWindow_,
                                                                 .Channel = setup_.Channel,
                                                                 .ServiceMode = ServiceMode,
-                                                                .LooksOnly = slotsOutOfReach_});
+                                                                .LooksOnly = slotsOutOfReach_,
+                                                                .RunsPath = setup_.Paths.RunsPath});
     Timers = new TSchedulerTimers(*Scheduler, setup_.Clock, this);
     if (ReadOnly()) {
         WarnReadOnly();

@@ -72,6 +72,12 @@ TScheduler::TScheduler(TSetup setup)
     : clock_(setup.Clock), processes_(setup.Processes), tasks_(setup.Tasks),
       table_(setup.ProcessTable), log_(setup.Logger), window_(setup.Window),
       channel_(setup.Channel), steadyNow_(std::move(setup.SteadyNow)), minutes_(clock_.Now()),
+      watch_(clock_), ledger_(setup.RunsPath, TRunLedger::TRead::Plain),
+      recorder_(ledger_, log_,
+                [this](const TRunRecord& run) {
+                    window_.NotifyRunFailed(run.TaskId,
+                                            FailureNoticeText(run.TaskName, FailureCode(run)));
+                }),
       serviceMode_(setup.ServiceMode), looksOnly_(setup.LooksOnly),
       heardFromService_(steadyNow_()) {
     log_.Suppressed = serviceMode_;
@@ -132,6 +138,7 @@ void TScheduler::Tick() {
     }
     if (serviceMode_) {
         WatchService();
+        RecordEndedRuns(); // those started before the service came
         return;
     }
     // The second's lines reach the file in one rewrite, as a pass of the service's do.
@@ -142,6 +149,21 @@ void TScheduler::Tick() {
                       [this](const TTaskDef& task) { RunTask(task, false); })) {
         ShowNextRun();
     }
+    RecordEndedRuns();
+}
+
+// After the minute's starts, which recording must not hold back.
+void TScheduler::RecordEndedRuns() {
+    recorder_.Record(watch_.TakeEnded(processes_));
+}
+
+// The name as the task list has it now; a task deleted meanwhile is named by its id.
+void TScheduler::NotifyFailure(std::int32_t taskId, std::int32_t failureCode) {
+    const TTaskDef task = tasks_.FindTask(taskId);
+    const std::string name = task.Id == taskId && !task.Name.empty()
+                                 ? task.Name
+                                 : "Task [" + std::to_string(taskId) + "]";
+    window_.NotifyRunFailed(taskId, FailureNoticeText(name, failureCode));
 }
 
 bool TScheduler::Drain() {
@@ -182,6 +204,9 @@ void TScheduler::HandleServiceMessage(const TMessage& message, std::uint32_t sen
     case TMessageCode::TaskDeleted:
         ForgetTask(message.TaskId);
         break;
+    case TMessageCode::TaskFailed:
+        NotifyFailure(message.TaskId, static_cast<std::int32_t>(message.ProcessId));
+        break;
     case TMessageCode::ServiceRunning:
         HeardFromService(TServiceState::Running);
         break;
@@ -201,7 +226,8 @@ void TScheduler::HandleServiceMessage(const TMessage& message, std::uint32_t sen
 
 void TScheduler::RunTask(const TTaskDef& task, bool interactive) {
     TRunHost host(*this, interactive);
-    tarvok::RunTask(task, table_, host, processes_);
+    tarvok::RunTask(task, table_, host, processes_,
+                    {&watch_, interactive ? TRunOrigin::User : TRunOrigin::Minute});
 }
 
 void TScheduler::SetBlockingState(std::int32_t taskId, std::uint32_t processId, bool running) {

@@ -17,6 +17,10 @@
 // DrainMessages whenever the manager's slot has something (manager/SchedTimers.h drives both).
 // Neither opens a box, and neither runs inside the other.
 //
+// Every run the manager starts itself is followed to its end, in both ways of working, and
+// recorded in the run history; one that ends badly is logged (while the manager logs) and shown
+// as a notification, as is each failure the service reports ("TE").
+//
 //   TScheduler scheduler({clock, SystemProcesses(), tasks, table, logger, window, channel,
 //                         serviceMode});
 //   scheduler.RunTask(selectedTask, true);    // "&Run"
@@ -26,6 +30,8 @@
 #include "shared/Clock.h"
 #include "shared/MinuteRule.h"
 #include "shared/Protocol.h"
+#include "shared/RunLedger.h"
+#include "shared/RunWatch.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
@@ -91,6 +97,8 @@ public:
         // The manager cannot reach the slots, so it cannot tell whether a service runs: it shows
         // the time and starts nothing by itself, lest it start every task beside the service.
         bool LooksOnly = false;
+        // The run history the manager's own runs are recorded in (tarvok.runs).
+        std::string RunsPath = {};
     };
 
     // Shows the state it starts in (light, icon, both panels) and waits for the next whole
@@ -134,6 +142,8 @@ private:
     void WatchService();
     void ForgetTask(std::int32_t taskId);
     void ShowNextRun();
+    void RecordEndedRuns();
+    void NotifyFailure(std::int32_t taskId, std::int32_t failureCode);
 
     const TClock& clock_;
     TProcessControl& processes_;
@@ -144,6 +154,9 @@ private:
     TManagerChannel& channel_;
     TSteadyNow steadyNow_;
     TMinuteRule minutes_;
+    TRunWatch watch_;
+    TRunLedger ledger_;
+    TRunRecorder recorder_;
     bool& serviceMode_;
     const bool looksOnly_;
     TServiceState shown_ = TServiceState::Stopped;

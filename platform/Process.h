@@ -1,9 +1,10 @@
 // Starting detached programs and asking after a process known only by its id.
 //
-// A started program runs in a session of its own with its standard streams on the null device,
-// inherits no open descriptor of ours, no blocked signal and no ignored one, and outlives us.
-// Its end is collected in the background: the caller never reaps anything, and nothing that
-// other code in the program starts (and reaps itself) is touched.
+// A started program runs in a session of its own with its standard input on the null device and
+// its output there too, or in the system journal when asked (OutputTag), inherits no open
+// descriptor of ours, no blocked signal and no ignored one, and outlives us. Its end is collected
+// in the background: the caller never reaps anything, and nothing that other code in the program
+// starts (and reaps itself) is touched.
 //
 //     TProcessStart start;
 //     start.Program = "/usr/bin/backup";
@@ -15,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +39,12 @@ struct TProcessStart {
     // False removes DISPLAY and WAYLAND_DISPLAY from the program's environment, so it cannot
     // open windows.
     bool KeepDisplay = true;
+    // Not empty: standard output and standard error go to the system journal, tagged with this
+    // identifier (journalctl -t), where a journal runs; to the null device where none does.
+    std::string OutputTag;
+    // The end is kept until TakeProcessEnd collects it, however many other processes end
+    // meanwhile; without it only the last 4096 ends are remembered.
+    bool KeepEnd = false;
 };
 
 // Returns the new process's id, or 0 when it did not start: a file that cannot be executed
@@ -52,7 +61,30 @@ struct TProcessState {
     TKind Kind = TKind::Unknown;
     // The value given to exit(), or 128 + the number of the signal that ended the process.
     std::uint32_t ExitCode = 0;
+    // The number of the signal that ended it; 0 when it exited (or nothing is known), so that
+    // exit(137) and SIGKILL are told apart.
+    int Signal = 0;
 };
+
+// How a process started with KeepEnd ended.
+struct TProcessEnd {
+    // False: its end was not seen (someone else reaped it, or it is no process of ours).
+    bool Known = false;
+    bool Signalled = false;
+    // The exit code, or the number of the signal that ended it.
+    int Code = 0;
+    // How long before the call it ended, as the reaper saw it end: the caller's clock may be
+    // another than the system's.
+    std::int64_t MsAgo = 0;
+};
+
+// Nothing while a process started with KeepEnd runs; once it has ended, its end, handed out
+// once. A process started without KeepEnd, or unknown, answers an end that is not Known.
+std::optional<TProcessEnd> TakeProcessEnd(std::uint32_t processId);
+
+// Called, on a thread of the platform's, each time a process started with KeepEnd ends; none
+// removes it. A program that waits for work wakes on it, instead of looking every moment.
+void SetProcessEndHook(std::function<void()> hook);
 
 // Takes over following a process that another program started and handed over by its id: from
 // now on QueryProcess answers for this very process, whatever process gets the id after it. It

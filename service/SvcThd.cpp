@@ -56,6 +56,12 @@ TTarvokThread::TTarvokThread(TSetup setup)
                                                       : TMessageCode::TaskFinished,
                                               taskId, processId));
                }),
+      watch_(clock_), ledger_(paths_.RunsPath, TRunLedger::TRead::Trusted),
+      recorder_(ledger_, log_,
+                [this](const TRunRecord& run) {
+                    SendToClient(FormatMessage(TMessageCode::TaskFailed, run.TaskId,
+                                               static_cast<std::uint32_t>(FailureCode(run))));
+                }),
       // The minute the service starts in is never tested.
       minutes_(clock_.Now()) {
     log_.OnLineAdded = [this] { SendToClient(FormatMessage(TMessageCode::LogChanged)); };
@@ -67,10 +73,12 @@ TTarvokThread::TTarvokThread(TSetup setup)
     };
     log_.NamedMonth = true;
     channel_->SetArrivalHook([this] { Wake(); });
+    processes_.SetEndHook([this] { Wake(); });
     log_.Add("Tarvok Service starting!");
     if (const std::string failure = channel_->Failure(); !failure.empty()) {
         log_.AddFmt("The service's slot could not be made (%s); the service ends.", failure);
         channel_->SetArrivalHook(nullptr);
+        processes_.SetEndHook(nullptr);
         throw std::runtime_error(failure);
     }
     try {
@@ -85,6 +93,7 @@ TTarvokThread::~TTarvokThread() {
     Terminate();
     WaitFor();
     channel_->SetArrivalHook(nullptr);
+    processes_.SetEndHook(nullptr);
     log_.Add("Tarvok Service stopped!");
     log_.OnLineAdded = nullptr;
 }
@@ -155,11 +164,14 @@ void TTarvokThread::NoteRefusedMessages() {
 void TTarvokThread::Tick() {
     const TDateTime now = clock_.Now();
     SweepFinished(table_, runHost_, processes_);
-    minutes_.Pass(now, tasks_, table_, log_, [this](const TTaskDef& task) { RunTask(task); });
+    minutes_.Pass(now, tasks_, table_, log_,
+                  [this](const TTaskDef& task) { RunTask(task, TRunOrigin::Minute); });
+    // After the minute's starts, which recording must not hold back.
+    recorder_.Record(watch_.TakeEnded(processes_));
 }
 
-void TTarvokThread::RunTask(const TTaskDef& task) {
-    tarvok::RunTask(task, table_, runHost_, processes_);
+void TTarvokThread::RunTask(const TTaskDef& task, TRunOrigin origin) {
+    tarvok::RunTask(task, table_, runHost_, processes_, {&watch_, origin});
 }
 
 void TTarvokThread::HandleMessage(const std::string& text, std::uint32_t senderUid) {
@@ -189,7 +201,7 @@ void TTarvokThread::HandleMessage(const std::string& text, std::uint32_t senderU
         ReloadTasks(message.TaskId, TReloadMode::ChangedTask);
         break;
     case TMessageCode::RunTask:
-        RunTask(tasks_.FindTask(message.TaskId));
+        RunTask(tasks_.FindTask(message.TaskId), TRunOrigin::Request);
         break;
     case TMessageCode::DeleteTask:
         DeleteTask(message.TaskId);

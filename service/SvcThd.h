@@ -6,8 +6,13 @@
 // process table, the log writer and the service's slot; nothing else touches them.
 //
 // It passes only when there is something to do: at the start of the minute due next, on the
-// next half second after a message arrives, at once when the wall clock was set, and every half
-// second while it follows a blocking run. A pass it leaves out would have done nothing.
+// next half second after a message arrives or a run ends, at once when the wall clock was set,
+// and every half second while it follows a blocking run. A pass it leaves out would have done
+// nothing.
+//
+// Every run it starts is followed to its end and recorded in the run history (tarvok.runs) by
+// the pass that sees it end, after that pass's minute starts; a run that ended badly adds its
+// line to the log and is told to the manager ("TE").
 //
 // A minute whose first pass comes after its first second starts nothing, and nothing catches up
 // on minutes missed while paused or asleep: the next test is the next whole minute after the
@@ -28,6 +33,8 @@
 #include "shared/Glob.h"
 #include "shared/MailSlot.h"
 #include "shared/MinuteRule.h"
+#include "shared/RunLedger.h"
+#include "shared/RunWatch.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
 #include "shared/TaskRun.h"
@@ -94,7 +101,7 @@ public:
     void HandleMessage(const std::string& text, std::uint32_t senderUid);
     void Tick();
     void ReloadTasks(std::int32_t taskId, TReloadMode mode);
-    void RunTask(const TTaskDef& task);
+    void RunTask(const TTaskDef& task, TRunOrigin origin);
 
     // Until the pass due next: the next minute to test, or the next note of refused messages;
     // zero while a blocking run is followed.
@@ -130,6 +137,9 @@ private:
     std::unique_ptr<TSchedulerChannel> channel_;
     TSysLogger log_;
     TLoggingRunHost runHost_;
+    TRunWatch watch_;
+    TRunLedger ledger_;
+    TRunRecorder recorder_;
     TMinuteRule minutes_;
     // The program directory as the service found it: one put in its place later (by someone who
     // may write a directory above) is never trusted.

@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/Mounts.h"
 #include "platform/Process.h"
+#include "shared/RunWatch.h"
 
 #include <algorithm>
 #include <optional>
@@ -69,7 +70,14 @@ class TSystemProcesses final : public TProcessControl {
 public:
     std::uint32_t Launch(const TTaskDef& task) override {
         return LaunchProcess(task.Command, task.Parameters, task.WorkDir, task.Priority,
-                             task.Visible ? SwShow : SwHide);
+                             task.Visible ? SwShow : SwHide,
+                             {.OutputTag = RunOutputTag(task.Id), .KeepEnd = true});
+    }
+    std::optional<platform::TProcessEnd> TakeEnd(std::uint32_t processId) override {
+        return platform::TakeProcessEnd(processId);
+    }
+    void SetEndHook(std::function<void()> hook) override {
+        platform::SetProcessEndHook(std::move(hook));
     }
     std::uint32_t ExitCode(std::uint32_t processId) override {
         return GetProcessExitCode(processId);
@@ -179,7 +187,12 @@ std::string RunEventText(TRunEvent event, const std::string& taskName, std::int3
 }
 
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
-             TProcessControl& processes) {
+             TProcessControl& processes, TRunFollow follow) {
+    const auto note = [&](std::uint32_t processId) {
+        if (follow.Watch != nullptr) {
+            follow.Watch->Note(task, processId, follow.Origin);
+        }
+    };
     if (task.Blocking) {
         TTaskRunEntry* entry = EntryFor(task, table);
         if (entry != nullptr && !PreviousRunEnded(task, *entry, host, processes)) {
@@ -191,6 +204,7 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
     }
     const auto startable = Startable(task, processes);
     if (const auto* refusal = std::get_if<TRunEvent>(&startable)) {
+        note(0);
         host.Report(*refusal, task.Name, task.Id, 0);
         return;
     }
@@ -198,6 +212,7 @@ void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
         return;
     }
     const std::uint32_t processId = processes.Launch(std::get<TTaskDef>(startable));
+    note(processId);
     if (task.Blocking) {
         // The host may have changed the table (a handed-over "TS"); look the entry up again.
         if (TTaskRunEntry* entry = EntryFor(task, table)) {

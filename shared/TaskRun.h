@@ -11,6 +11,8 @@
 //   RunTask(task, table, host, SystemProcesses());
 #pragma once
 
+#include "platform/Process.h"
+#include "shared/RunLedger.h"
 #include "shared/SysLog.h"
 #include "shared/TaskDef.h"
 #include "shared/WinSh.h"
@@ -62,8 +64,13 @@ private:
 class TProcessControl {
 public:
     virtual ~TProcessControl() = default;
-    // The new process id, 0 when it could not be started.
+    // The new process id, 0 when it could not be started. Its output goes to the journal under
+    // the task's RunOutputTag, and its end is kept for TakeEnd.
     virtual std::uint32_t Launch(const TTaskDef& task) = 0;
+    // Nothing while a launched process runs; once it has ended, how and when, handed out once.
+    virtual std::optional<platform::TProcessEnd> TakeEnd(std::uint32_t processId) = 0;
+    // Called, from any thread, whenever a launched process ends; nullptr removes it.
+    virtual void SetEndHook(std::function<void()> /*hook*/) {}
     // StillActive while the process runs; otherwise its exit code when known, else 0.
     virtual std::uint32_t ExitCode(std::uint32_t processId) = 0;
     // Follows from now on a process another program started and handed over, by what it is and
@@ -126,10 +133,20 @@ private:
     TBlockingChange onBlockingChange_;
 };
 
+class TRunWatch;
+
+// Where a run is followed to its end (shared/RunWatch.h), and what started it. A run that
+// starts is noted there; so is one whose start failed or whose command or working directory was
+// refused, as not started. None is noted where no watch is given.
+struct TRunFollow {
+    TRunWatch* Watch = nullptr;
+    TRunOrigin Origin = TRunOrigin::Minute;
+};
+
 // Runs the task once, as the minute tick or a request asks. A blocking task missing from the
 // table gets an entry at its end, so a run started now is still followed.
 void RunTask(const TTaskDef& task, TProcessTable& table, TRunTaskHost& host,
-             TProcessControl& processes);
+             TProcessControl& processes, TRunFollow follow);
 
 // A blocking run another program started and handed over ("TS"): the task's entry follows that
 // process from now on, so no process that later gets its id can stand in for it. A process

@@ -73,7 +73,7 @@ std::optional<std::vector<std::string>> SplitParameters(std::string_view paramet
 
 std::uint32_t LaunchProcess(const std::string& command, const std::string& parameters,
                             const std::string& workDir, std::uint8_t priority,
-                            std::uint16_t showWindow) {
+                            std::uint16_t showWindow, const TLaunchOptions& options) {
     auto arguments = SplitParameters(parameters);
     if (!arguments) {
         return 0;
@@ -84,6 +84,8 @@ std::uint32_t LaunchProcess(const std::string& command, const std::string& param
     start.WorkDir = workDir;
     start.Priority = ProcessPriorityOf(priority);
     start.KeepDisplay = showWindow != SwHide;
+    start.OutputTag = options.OutputTag;
+    start.KeepEnd = options.KeepEnd;
     return platform::StartProcess(start);
 }
 

@@ -38,15 +38,23 @@ std::optional<std::vector<std::string>> SplitParameters(std::string_view paramet
 // Starts the command file (a relative one is taken from the caller's working directory) with
 // the split parameters, in the working directory (the caller's when empty), with priority code
 // 0 High, 1 Realtime, 2 Normal or 3 Low (any other code: the caller's own), in a session of its
-// own with its standard streams on /dev/null. Returns the process id, or 0 when nothing
-// started: an unterminated quote, a working directory that cannot be entered, a file that
-// cannot be executed.
+// own with its standard input on /dev/null and its output where the options say. Returns the
+// process id, or 0 when nothing started: an unterminated quote, a working directory that cannot
+// be entered, a file that cannot be executed.
+struct TLaunchOptions {
+    // Not empty: output and errors go to the system journal under this tag where one runs
+    // (RunOutputTag); /dev/null otherwise.
+    std::string OutputTag;
+    // The end is kept for platform::TakeProcessEnd, for the run's record.
+    bool KeepEnd = false;
+};
 std::uint32_t LaunchProcess(const std::string& command, const std::string& parameters,
                             const std::string& workDir, std::uint8_t priority,
-                            std::uint16_t showWindow);
+                            std::uint16_t showWindow, const TLaunchOptions& options = {});
 
 // StillActive while a process with this id runs (and is not a zombie), whoever started it;
 // otherwise its exit code when known (128 + the signal for one a signal ended), else 0.
+// (platform::QueryProcess tells a signal from an exit code.)
 std::uint32_t GetProcessExitCode(std::uint32_t processId);
 
 } // namespace tarvok

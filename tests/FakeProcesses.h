@@ -3,6 +3,7 @@
 
 #include "shared/TaskRun.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,6 +20,14 @@ public:
     std::vector<std::string> Launched;
     // Processes handed over, with the account that handed each over.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> Followed;
+    // How ended processes ended, until taken; an ended one missing here ended unseen.
+    std::map<std::uint32_t, platform::TProcessEnd> Ends;
+
+    // The process ends now, as the platform would tell it.
+    void End(std::uint32_t processId, platform::TProcessEnd end) {
+        Running.erase(processId);
+        Ends[processId] = end;
+    }
 
     std::uint32_t Launch(const TTaskDef& task) override {
         Launched.push_back(task.Name);
@@ -34,6 +43,18 @@ public:
     bool Follow(std::uint32_t processId, std::uint32_t senderUid) override {
         Followed.emplace_back(processId, senderUid);
         return Running.count(processId) != 0;
+    }
+    std::optional<platform::TProcessEnd> TakeEnd(std::uint32_t processId) override {
+        if (Running.count(processId) != 0) {
+            return std::nullopt;
+        }
+        const auto found = Ends.find(processId);
+        const platform::TProcessEnd end =
+            found == Ends.end() ? platform::TProcessEnd{} : found->second;
+        if (found != Ends.end()) {
+            Ends.erase(found);
+        }
+        return end;
     }
     bool FileExists(const std::string& path) override { return Files.count(path) != 0; }
     bool DirectoryExists(const std::string& path) override { return Directories.count(path) != 0; }

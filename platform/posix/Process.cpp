@@ -1,14 +1,17 @@
 #include "platform/Process.h"
 
 #include "platform/posix/Descriptor.h"
+#include "platform/posix/JournalStream.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -29,6 +32,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 extern char** environ;
@@ -61,33 +65,56 @@ constexpr TNiceLevel NiceLevels[] = {
     throw std::system_error(errno, std::system_category(), what);
 }
 
-std::uint32_t ExitStatus(const siginfo_t& info) {
-    auto status = static_cast<std::uint32_t>(info.si_status);
-    return info.si_code == CLD_EXITED ? status : SignalBase + status;
+// How a process ended: the exit code, or the signal (0 when it exited).
+struct TEndStatus {
+    std::uint32_t ExitCode = 0;
+    int Signal = 0;
+};
+
+TEndStatus Signalled(int signal) {
+    return {SignalBase + static_cast<std::uint32_t>(signal), signal};
 }
 
-std::uint32_t ExitStatus(int waitStatus) {
+TEndStatus ExitStatus(const siginfo_t& info) {
+    if (info.si_code == CLD_EXITED) {
+        return {static_cast<std::uint32_t>(info.si_status), 0};
+    }
+    return Signalled(info.si_status);
+}
+
+TEndStatus ExitStatus(int waitStatus) {
     if (WIFEXITED(waitStatus)) {
-        return static_cast<std::uint32_t>(WEXITSTATUS(waitStatus));
+        return {static_cast<std::uint32_t>(WEXITSTATUS(waitStatus)), 0};
     }
     if (WIFSIGNALED(waitStatus)) {
-        return SignalBase + static_cast<std::uint32_t>(WTERMSIG(waitStatus));
+        return Signalled(WTERMSIG(waitStatus));
     }
-    return 0;
+    return {};
 }
 
 TProcessState Running() {
-    return {TProcessState::TKind::Running, 0};
+    return {TProcessState::TKind::Running, 0, 0};
 }
 
-TProcessState Ended(std::uint32_t code) {
-    return {TProcessState::TKind::Ended, code};
+TProcessState Ended(TEndStatus status) {
+    return {TProcessState::TKind::Ended, status.ExitCode, status.Signal};
 }
+
+TProcessEnd EndOf(std::optional<TEndStatus> status, std::int64_t msAgo) {
+    if (!status) {
+        return {};
+    }
+    return {true, status->Signal != 0,
+            status->Signal != 0 ? status->Signal : static_cast<int>(status->ExitCode), msAgo};
+}
+
+std::mutex hookMutex;
+std::function<void()> endHook; // guarded by hookMutex
 
 // The exit statuses of our last reaped children; the oldest is forgotten first.
 class TFinishedCodes {
 public:
-    void Record(pid_t pid, std::uint32_t code) {
+    void Record(pid_t pid, TEndStatus code) {
         TEntry& slot = ring_[next_];
         if (slot.Pid != 0) {
             auto old = index_.find(slot.Pid);
@@ -100,7 +127,7 @@ public:
         next_ = (next_ + 1) % ring_.size();
     }
 
-    std::optional<std::uint32_t> Find(pid_t pid) const {
+    std::optional<TEndStatus> Find(pid_t pid) const {
         auto found = index_.find(pid);
         if (found == index_.end()) {
             return std::nullopt;
@@ -114,7 +141,7 @@ public:
 private:
     struct TEntry {
         pid_t Pid = 0;
-        std::uint32_t Code = 0;
+        TEndStatus Code;
     };
     std::array<TEntry, FinishedCapacity> ring_{};
     std::unordered_map<pid_t, std::size_t> index_;
@@ -131,16 +158,19 @@ public:
     static TChildren* Existing();
 
     int NullDevice() const { return null_.Get(); }
-    void Follow(pid_t pid);
+    void Follow(pid_t pid, bool keepEnd);
     // Empty when the id is no unreaped child of ours.
     std::optional<TProcessState> PendingState(pid_t pid);
-    std::optional<std::uint32_t> FinishedCode(pid_t pid);
+    std::optional<TEndStatus> FinishedCode(pid_t pid);
+    std::optional<TProcessEnd> TakeEnd(pid_t pid);
     void ForgetFinished(pid_t pid);
 
 private:
     TChildren();
     void Run();
     void ReapIfEnded(pid_t pid);
+    // Keeps the end of a child started with KeepEnd; nothing when it is none (unknown: lost).
+    void KeepEnd(pid_t pid, std::optional<TEndStatus> status);
     void Forget(std::unordered_map<pid_t, TFd>::iterator child);
     void SweepUnwatched();
     void StartReaper();
@@ -156,6 +186,15 @@ private:
     std::unordered_map<pid_t, TFd> pending_; // id -> process descriptor, none when it failed
     std::size_t unwatched_ = 0;
     TFinishedCodes finished_;
+    // Children started with KeepEnd that have not ended, and the ends not yet taken, oldest
+    // first under each id (an id can come round again before its end is taken).
+    struct TKeptEnd {
+        std::optional<TEndStatus> Status;
+        std::chrono::steady_clock::time_point At;
+    };
+    std::unordered_set<pid_t> keep_;
+    std::unordered_map<pid_t, std::deque<TKeptEnd>> kept_;
+    bool keptEnded_ = false; // an end was kept since the hook was last called
 };
 
 std::mutex instanceMutex;
@@ -324,7 +363,7 @@ public:
         if (pidfd.Valid() && Exited(pidfd.Get())) {
             pidfd.Reset();
         }
-        return pidfd.Valid() ? Running() : Ended(0);
+        return pidfd.Valid() ? Running() : Ended(TEndStatus{});
     }
 
 private:
@@ -340,7 +379,7 @@ private:
     std::vector<pid_t> order_;                 // oldest first, for the bound
 };
 
-void TChildren::Follow(pid_t pid) {
+void TChildren::Follow(pid_t pid, bool keepEnd) {
     TFd pidfd(OpenPidfd(pid));
     std::lock_guard lock(mutex_);
     if (pidfd.Valid()) {
@@ -355,7 +394,11 @@ void TChildren::Follow(pid_t pid) {
     // An entry left under this id means someone else reaped our child and the id came round
     // again; that descriptor names the old process.
     if (auto stale = pending_.find(pid); stale != pending_.end()) {
+        KeepEnd(pid, std::nullopt);
         Forget(stale);
+    }
+    if (keepEnd) {
+        keep_.insert(pid);
     }
     const bool watched = pidfd.Valid();
     pending_.emplace(pid, std::move(pidfd));
@@ -379,9 +422,36 @@ std::optional<TProcessState> TChildren::PendingState(pid_t pid) {
     return info.si_pid == 0 ? Running() : Ended(ExitStatus(info));
 }
 
-std::optional<std::uint32_t> TChildren::FinishedCode(pid_t pid) {
+std::optional<TEndStatus> TChildren::FinishedCode(pid_t pid) {
     std::lock_guard lock(mutex_);
     return finished_.Find(pid);
+}
+
+std::optional<TProcessEnd> TChildren::TakeEnd(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    auto found = kept_.find(pid);
+    if (found == kept_.end()) {
+        if (pending_.contains(pid)) {
+            return std::nullopt;
+        }
+        return TProcessEnd{};
+    }
+    const TKeptEnd end = found->second.front();
+    found->second.pop_front();
+    if (found->second.empty()) {
+        kept_.erase(found);
+    }
+    const auto ago = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - end.At);
+    return EndOf(end.Status, ago.count());
+}
+
+void TChildren::KeepEnd(pid_t pid, std::optional<TEndStatus> status) {
+    if (keep_.erase(pid) == 0) {
+        return;
+    }
+    kept_[pid].push_back({status, std::chrono::steady_clock::now()});
+    keptEnded_ = true;
 }
 
 void TChildren::ForgetFinished(pid_t pid) {
@@ -405,17 +475,29 @@ void TChildren::Run() {
             }
             return; // only a broken descriptor of our own gets here
         }
-        std::lock_guard lock(mutex_);
-        for (const epoll_event& event : std::span(events.data(), static_cast<std::size_t>(count))) {
-            if (event.data.u64 == WakeTag) {
-                std::uint64_t value = 0;
-                [[maybe_unused]] ssize_t ignored = ::read(wake_.Get(), &value, sizeof value);
-            } else {
-                ReapIfEnded(static_cast<pid_t>(event.data.u64));
+        bool keptEnded = false;
+        {
+            std::lock_guard lock(mutex_);
+            for (const epoll_event& event :
+                 std::span(events.data(), static_cast<std::size_t>(count))) {
+                if (event.data.u64 == WakeTag) {
+                    std::uint64_t value = 0;
+                    [[maybe_unused]] ssize_t ignored = ::read(wake_.Get(), &value, sizeof value);
+                } else {
+                    ReapIfEnded(static_cast<pid_t>(event.data.u64));
+                }
             }
+            if (unwatched_ > 0) {
+                SweepUnwatched();
+            }
+            keptEnded = std::exchange(keptEnded_, false);
         }
-        if (unwatched_ > 0) {
-            SweepUnwatched();
+        // Outside the lock: the hook may ask after processes.
+        if (keptEnded) {
+            std::lock_guard hookLock(hookMutex);
+            if (endHook) {
+                endHook();
+            }
         }
     }
 }
@@ -431,10 +513,13 @@ void TChildren::ReapIfEnded(pid_t pid) {
     if (result == 0 && info.si_pid == 0) {
         return;
     }
+    std::optional<TEndStatus> status;
     if (result == 0) {
-        finished_.Record(pid, ExitStatus(info));
+        status = ExitStatus(info);
+        finished_.Record(pid, *status);
     }
     // Otherwise someone else reaped it (ECHILD) and its status is lost.
+    KeepEnd(pid, status);
     Forget(child);
 }
 
@@ -473,10 +558,12 @@ public:
         }
     }
 
-    // Standard streams on the null device, the working directory, and nothing else inherited.
-    bool Prepare(int nullDevice, const std::string& workDir) {
+    // Input on the null device, output and errors on `output`, the working directory, and
+    // nothing else inherited.
+    bool Prepare(int nullDevice, int output, const std::string& workDir) {
         for (int stream = 0; ok_ && stream < 3; ++stream) {
-            ok_ = ::posix_spawn_file_actions_adddup2(&actions_, nullDevice, stream) == 0;
+            ok_ = ::posix_spawn_file_actions_adddup2(&actions_, stream == 0 ? nullDevice : output,
+                                                     stream) == 0;
         }
         if (ok_ && !workDir.empty()) {
             ok_ = ::posix_spawn_file_actions_addchdir_np(&actions_, workDir.c_str()) == 0;
@@ -620,7 +707,7 @@ std::optional<TProcessState> SystemState(pid_t pid) {
         }
     }
     if (field < ExitCodeField) {
-        return Ended(0);
+        return Ended(TEndStatus{});
     }
     return Ended(ExitStatus(std::atoi(std::string(fields.substr(start)).c_str())));
 }
@@ -641,9 +728,12 @@ std::uint32_t StartProcess(const TProcessStart& start) {
     if (!path) {
         return 0;
     }
+    // Ours is closed once the program holds its copies.
+    const TFd journal = start.OutputTag.empty() ? TFd() : OpenJournalStream(start.OutputTag);
+    const int output = journal.Valid() ? journal.Get() : children->NullDevice();
     TSpawnActions actions;
     TSpawnAttributes attributes;
-    if (!actions.Prepare(children->NullDevice(), start.WorkDir) || !attributes.Prepare()) {
+    if (!actions.Prepare(children->NullDevice(), output, start.WorkDir) || !attributes.Prepare()) {
         return 0;
     }
     std::vector<char*> argv = ArgumentVector(start);
@@ -656,7 +746,7 @@ std::uint32_t StartProcess(const TProcessStart& start) {
         return 0;
     }
     ApplyPriority(pid, start.Priority);
-    children->Follow(pid);
+    children->Follow(pid, start.KeepEnd);
     return static_cast<std::uint32_t>(pid);
 }
 
@@ -702,14 +792,27 @@ TProcessState QueryProcess(std::uint32_t processId) {
         return *state;
     }
     if (children != nullptr) {
-        if (auto code = children->FinishedCode(pid)) {
-            return Ended(*code);
+        if (auto status = children->FinishedCode(pid)) {
+            return Ended(*status);
         }
     }
     if (auto state = SystemState(pid)) {
         return *state;
     }
     return {};
+}
+
+std::optional<TProcessEnd> TakeProcessEnd(std::uint32_t processId) {
+    TChildren* children = TChildren::Existing();
+    if (children == nullptr || processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) {
+        return TProcessEnd{};
+    }
+    return children->TakeEnd(static_cast<pid_t>(processId));
+}
+
+void SetProcessEndHook(std::function<void()> hook) {
+    std::lock_guard lock(hookMutex);
+    endHook = std::move(hook);
 }
 
 std::string SignalName(int signal) {

@@ -403,6 +403,9 @@ public:
         return real_.Launch(task);
     }
     std::uint32_t ExitCode(std::uint32_t id) override { return real_.ExitCode(id); }
+    std::optional<platform::TProcessEnd> TakeEnd(std::uint32_t id) override {
+        return real_.TakeEnd(id);
+    }
     bool Follow(std::uint32_t id, std::uint32_t sender) override {
         return real_.Follow(id, sender);
     }

@@ -53,6 +53,7 @@ public:
         return nextId_++;
     }
     std::uint32_t ExitCode(std::uint32_t) override { return 0; }
+    std::optional<platform::TProcessEnd> TakeEnd(std::uint32_t) override { return std::nullopt; }
     bool Follow(std::uint32_t, std::uint32_t) override { return false; }
     bool FileExists(const std::string&) override { return true; }
     bool DirectoryExists(const std::string&) override { return true; }

@@ -38,7 +38,7 @@ protected:
 
     std::vector<std::string> Run(const TTaskDef& task) {
         TEventHost host;
-        RunTask(task, table_, host, SystemProcesses());
+        RunTask(task, table_, host, SystemProcesses(), {});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (host.ProcessId != 0 && GetProcessExitCode(host.ProcessId) == StillActive &&
                std::chrono::steady_clock::now() < deadline) {

@@ -80,16 +80,16 @@ TEST_F(RunTaskTest, OutcomeTable) {
         host.Events.clear();
         processes.Running.clear();
         processes.NextId = row.launchedId;
-        RunTask(Task(1, "Backup", row.blocking), table, host, processes);
+        RunTask(Task(1, "Backup", row.blocking), table, host, processes, {});
         EXPECT_THAT(host.Events, ElementsAre("confirm Backup", row.line));
         EXPECT_EQ(table.Find(1)->ProcessId, row.recordedId);
     }
 }
 
 TEST_F(RunTaskTest, BlockingTaskStillActiveHoldsOnlyItself) {
-    RunTask(Task(1, "Backup", true), table, host, processes);
-    RunTask(Task(1, "Backup", true), table, host, processes);
-    RunTask(Task(2, "Mail", false), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
+    RunTask(Task(2, "Mail", false), table, host, processes, {});
     EXPECT_THAT(host.Events,
                 ElementsAre("confirm Backup", "Blocking task \"Backup\" [1] started. pid 1000",
                             "Blocking task \"Backup\" [1] is still active. pid 1000",
@@ -99,10 +99,10 @@ TEST_F(RunTaskTest, BlockingTaskStillActiveHoldsOnlyItself) {
 }
 
 TEST_F(RunTaskTest, EndedRunIsReportedFinishedBeforeTheNextStart) {
-    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
     processes.Running.clear(); // the run ended, and no sweep has seen it yet
     host.Events.clear();
-    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
     EXPECT_THAT(host.Events,
                 ElementsAre("Blocking task \"Backup\" [1] finished. pid 1000", "confirm Backup",
                             "Blocking task \"Backup\" [1] started. pid 1001"));
@@ -128,7 +128,7 @@ TEST_F(RunTaskTest, RefusedCommandAndWorkingDirectory) {
         TTaskDef task = Task(1, "Backup", true);
         task.Command = row.command;
         task.WorkDir = row.workDir;
-        RunTask(task, table, host, processes);
+        RunTask(task, table, host, processes, {});
         EXPECT_THAT(host.Events, ElementsAre("confirm Backup", row.line));
         EXPECT_TRUE(processes.Launched.empty());
         EXPECT_EQ(table.Find(1)->ProcessId, 0u);
@@ -136,35 +136,35 @@ TEST_F(RunTaskTest, RefusedCommandAndWorkingDirectory) {
 }
 
 TEST_F(RunTaskTest, UnknownTaskIsRefusedWithItsEmptyNameAndLeavesTheTableAlone) {
-    RunTask(TTaskDef{}, table, host, processes);
+    RunTask(TTaskDef{}, table, host, processes, {});
     EXPECT_THAT(host.Events, ElementsAre("confirm ", "Invalid command in task \"\" [0]. pid 0"));
     EXPECT_EQ(table.Count(), 2u);
 }
 
 TEST_F(RunTaskTest, ManagerFlavourDeclinesOrHandsOver) {
     host.Confirm = false;
-    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
     EXPECT_THAT(host.Events, ElementsAre("confirm Backup"));
 
     host.Events.clear();
     host.Confirm = true;
     host.TakeOver = true;
-    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
     EXPECT_THAT(host.Events, ElementsAre("confirm Backup", "handed over Backup"));
     EXPECT_TRUE(processes.Launched.empty());
 }
 
 TEST_F(RunTaskTest, BlockingTaskWithoutEntryGetsOneAndIsFollowed) {
-    RunTask(Task(7, "Late", true), table, host, processes);
+    RunTask(Task(7, "Late", true), table, host, processes, {});
     ASSERT_NE(table.Find(7), nullptr);
     EXPECT_EQ(table.Find(7)->ProcessId, 1000u);
     EXPECT_EQ(table.Entries().back().TaskName, "Late");
-    RunTask(Task(8, "Quick", false), table, host, processes);
+    RunTask(Task(8, "Quick", false), table, host, processes, {});
     EXPECT_EQ(table.Find(8), nullptr) << "nothing to follow for a non-blocking run";
 }
 
 TEST_F(RunTaskTest, SweepReportsEachEndedRunOnce) {
-    RunTask(Task(1, "Backup", true), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
     host.Events.clear();
     SweepFinished(table, host, processes);
     EXPECT_TRUE(host.Events.empty());
@@ -222,7 +222,7 @@ TEST_F(RunTaskTest, SweepSurvivesAHostThatChangesTheTableWhileReporting) {
         TProcessTable runs;
         for (TTaskDef task :
              {Task(1, "Backup", true), Task(2, "Mail", true), Task(3, "Print", true)}) {
-            RunTask(task, runs, host, processes);
+            RunTask(task, runs, host, processes, {});
         }
         processes.Running.clear();
         TTableChangingHost changing(runs, row.Change);
@@ -271,8 +271,8 @@ TEST(LoggingRunHost, LogsEveryEventAndPassesOnBlockingChanges) {
     });
     TProcessTable table;
     TFakeProcesses processes;
-    RunTask(Task(1, "Backup", true), table, host, processes);
-    RunTask(Task(2, "Mail", false), table, host, processes);
+    RunTask(Task(1, "Backup", true), table, host, processes, {});
+    RunTask(Task(2, "Mail", false), table, host, processes, {});
     processes.Running.clear();
     SweepFinished(table, host, processes);
     EXPECT_THAT(log.Lines,
