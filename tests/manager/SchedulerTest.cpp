@@ -43,9 +43,9 @@ protected:
         channel_ = {};
         channel_.Owned = {"TarvokService"};
         serviceMode_ = serviceMode;
-        scheduler_ = std::make_unique<TScheduler>(
-            TScheduler::TSetup{clock_, *processControl_, tasks_, table_, *log_, window_, channel_,
-                               serviceMode_, [this] { return steady_; }, looksOnly});
+        scheduler_ = std::make_unique<TScheduler>(TScheduler::TSetup{
+            clock_, *processControl_, tasks_, table_, *log_, window_, channel_, serviceMode_,
+            [this] { return steady_; }, looksOnly, Path("tarvok.runs")});
         window_.Events.clear();
     }
 
@@ -127,6 +127,13 @@ TEST_F(SchedulerTest, EveryMessageOfTheServiceActsAsItsRowSays) {
          {},
          true,
          "COMMAND WINDOW"},
+        {"TE tells of a failed run by the task's name, or its id once it is gone",
+         true,
+         {"TE 1 2", "TE 2 -9", "TE 7 1"},
+         {"failed 1 Backup failed (exit code 2)", "failed 2 Mail failed (signal SIGKILL)",
+          "failed 7 Task [7] failed (exit code 1)"},
+         true,
+         "COMMAND WINDOW"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -139,6 +146,21 @@ TEST_F(SchedulerTest, EveryMessageOfTheServiceActsAsItsRowSays) {
         EXPECT_EQ(window_.Panels[1], row.Panel1);
         EXPECT_EQ(channel_.Sent, row.Sent);
     }
+}
+
+// Its own runs are recorded when they end, in service mode too (a run started before "SS").
+TEST_F(SchedulerTest, AnOwnRunThatEndsBadlyIsRecordedLoggedAndNotified) {
+    Start(false, {DailyJob(1, "Backup")}, At(10, 15, 40));
+    Tick(At(10, 16, 0));
+    processes_.End(1000, {.Known = true, .Signalled = false, .Code = 2, .MsAgo = 500});
+    Receive({"SS"});
+    window_.Events.clear();
+    Tick(At(10, 16, 4, 500));
+    EXPECT_THAT(window_.Events, ElementsAre("failed 1 Backup failed (exit code 2)"));
+    const auto runs = ReadRunHistory(Path("tarvok.runs"));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(FormatRunLine(runs[0]), "2026-12-08 10:16:00.000\t2026-12-08 10:16:04.000\t1\t1000\t"
+                                      "exit 2\tminute\tBackup");
 }
 
 TEST_F(SchedulerTest, HandsARunningBlockingTaskOverAndLeavesItsEndToTheService) {

@@ -5,6 +5,7 @@
 #include "tests/TempDir.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -417,6 +418,41 @@ TEST_F(WinShTest, ManyLaunchesLeaveNoZombieAndKeepTheirExitCodes) {
     int status = 0;
     ASSERT_EQ(::waitpid(own, &status, 0), own);
     EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+// More runs end before anyone looks than the platform remembers of other processes (4096): every
+// kept end is still there, once, and a signal is told from an exit code of 128 + its number.
+TEST_F(WinShTest, KeptEndsOutlastABurstAndTellSignalsFromExitCodes) {
+    constexpr int Count = 4200;
+    std::atomic<int> hookCalls = 0;
+    platform::SetProcessEndHook([&] { ++hookCalls; });
+    TLaunchOptions keep;
+    keep.KeepEnd = true;
+    const std::uint32_t exited = LaunchProcess(Shell, "-c 'exit 137'", "", 2, SwHide, keep);
+    const std::uint32_t killed = LaunchProcess(Shell, "-c 'kill -KILL $$'", "", 2, SwHide, keep);
+    std::vector<std::uint32_t> pending;
+    for (int i = 0; i < Count; ++i) {
+        pending.push_back(LaunchProcess("/bin/true", "", "", 2, SwHide, keep));
+        ASSERT_NE(pending.back(), 0u) << i;
+    }
+    std::optional<platform::TProcessEnd> exitedEnd;
+    std::optional<platform::TProcessEnd> killedEnd;
+    EXPECT_TRUE(WaitUntil([&] {
+        exitedEnd = exitedEnd ? exitedEnd : platform::TakeProcessEnd(exited);
+        killedEnd = killedEnd ? killedEnd : platform::TakeProcessEnd(killed);
+        std::erase_if(pending, [](std::uint32_t pid) {
+            const auto end = platform::TakeProcessEnd(pid);
+            EXPECT_TRUE(!end || (end->Known && !end->Signalled && end->Code == 0)) << pid;
+            return end.has_value();
+        });
+        return pending.empty() && exitedEnd && killedEnd;
+    }));
+    platform::SetProcessEndHook(nullptr);
+    ASSERT_TRUE(exitedEnd && killedEnd);
+    EXPECT_TRUE(exitedEnd->Known && !exitedEnd->Signalled && exitedEnd->Code == 137);
+    EXPECT_TRUE(killedEnd->Known && killedEnd->Signalled && killedEnd->Code == SIGKILL);
+    EXPECT_FALSE(platform::TakeProcessEnd(exited)->Known); // handed out once
+    EXPECT_GT(hookCalls.load(), 0);
 }
 
 TEST_F(WinShTest, UnknownIdsAnswerZeroAndAnyRunningProcessIsActive) {
