@@ -35,6 +35,10 @@ constexpr auto RecheckInterval = 10ms;
 // A tmpfs over /run in a mount namespace of its own hides the journal's socket, so the
 // program's events go nowhere; its own files stay where they are.
 constexpr const char* PrivateRunScript = "mount -t tmpfs tmpfs /run && exec \"$@\"";
+// The same, with the directory given first put where the journal's sockets are.
+constexpr const char* PrivateRunWithJournalScript =
+    "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/journal && "
+    "mount --bind \"$1\" /run/systemd/journal && shift && exec \"$@\"";
 
 std::vector<std::string> BaseEnvironment(const std::string& timeZone = "UTC") {
     // The libfaketime preload would otherwise make a sanitized build refuse to start.
@@ -271,7 +275,13 @@ void TServiceHarness::Start(const TStartOptions& options) {
         throw std::logic_error("the program was started already");
     }
     std::vector<std::string> args;
-    if (PrivateRunAvailable()) {
+    if (!options.JournalDir.empty()) {
+        if (!PrivateRunAvailable()) {
+            throw std::runtime_error("no private /run for a journal of the test's own");
+        }
+        args = {"unshare",         "-rm", "sh", "-c", PrivateRunWithJournalScript, "sh",
+                options.JournalDir};
+    } else if (PrivateRunAvailable()) {
         args = {"unshare", "-rm", "sh", "-c", PrivateRunScript, "sh"};
     }
     args.push_back(Path("TarvokSvc"));

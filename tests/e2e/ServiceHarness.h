@@ -89,6 +89,9 @@ struct TStartOptions {
     std::vector<std::string> Arguments = {};
     // False: no NOTIFY_SOCKET, as for a service run by hand.
     bool ServiceManager = true;
+    // Not empty: this directory is the program's /run/systemd/journal (its private /run is
+    // needed), so a test that listens there plays the journal.
+    std::string JournalDir = {};
 };
 
 // What a run of the copied tarvokctl did.
