@@ -8,7 +8,7 @@
 // caller's: it passes a TRunTaskHost.
 //
 //   TLoggingRunHost host(logger, sendTsOrTf);    // logs lines, tells the peer
-//   RunTask(task, table, host, SystemProcesses());
+//   RunTask(task, table, host, SystemProcesses(), {&watch, TRunOrigin::Minute});
 #pragma once
 
 #include "platform/Process.h"

@@ -37,12 +37,23 @@ bool WriteAll(int fd, const std::string& text) {
     return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
+// At 3 or above, so that duplicating it onto the standard streams always clears close-on-exec,
+// even in a program started with one of them closed.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > 2) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
 } // namespace
 
 TFd OpenJournalStream(const std::string& identifier) {
     // Not blocking while it connects and writes the header: a journal too busy to accept at once
     // costs the run its output, never the scheduler its start.
-    TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    TFd fd(AboveStandardStreams(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)));
     if (!fd.Valid()) {
         return fd;
     }
