@@ -2,6 +2,7 @@
 
 #include "platform/ErrorText.h"
 #include "platform/posix/Descriptor.h"
+#include "platform/posix/SpawnActions.h"
 
 #include <algorithm>
 #include <array>
@@ -29,32 +30,6 @@ struct TChildRun {
     bool TimedOut = false;
     bool Cut = false;
     int ExitCode = -1; // -1: killed by a signal
-};
-
-class TSpawnStreams {
-public:
-    TSpawnStreams() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-    TSpawnStreams(const TSpawnStreams&) = delete;
-    TSpawnStreams& operator=(const TSpawnStreams&) = delete;
-    ~TSpawnStreams() {
-        if (ok_) {
-            ::posix_spawn_file_actions_destroy(&actions_);
-        }
-    }
-    bool Prepare(int out, int err) {
-        ok_ = ok_ &&
-              ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY,
-                                                 0) == 0 &&
-              ::posix_spawn_file_actions_adddup2(&actions_, out, STDOUT_FILENO) == 0 &&
-              ::posix_spawn_file_actions_adddup2(&actions_, err, STDERR_FILENO) == 0 &&
-              ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
-        return ok_;
-    }
-    const posix_spawn_file_actions_t* Get() const { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    bool ok_ = false;
 };
 
 struct TPipe {
@@ -117,8 +92,9 @@ TChildRun RunChild(const std::vector<std::string>& arguments, int timeLimitMs,
     TChildRun run;
     TPipe out;
     TPipe err;
-    TSpawnStreams streams;
-    if (!MakePipe(out) || !MakePipe(err) || !streams.Prepare(out.Write.Get(), err.Write.Get())) {
+    TSpawnActions streams;
+    if (!MakePipe(out) || !MakePipe(err) ||
+        !streams.Streams(-1, out.Write.Get(), err.Write.Get()) || !streams.CloseTheRest()) {
         run.StartError = errno;
         return run;
     }

@@ -2,6 +2,7 @@
 
 #include "platform/posix/Descriptor.h"
 #include "platform/posix/JournalStream.h"
+#include "platform/posix/SpawnActions.h"
 
 #include <algorithm>
 #include <array>
@@ -547,36 +548,6 @@ void TChildren::SweepUnwatched() {
     }
 }
 
-class TSpawnActions {
-public:
-    TSpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-    TSpawnActions(const TSpawnActions&) = delete;
-    TSpawnActions& operator=(const TSpawnActions&) = delete;
-    ~TSpawnActions() {
-        if (ok_) {
-            ::posix_spawn_file_actions_destroy(&actions_);
-        }
-    }
-
-    // Input on the null device, output and errors on `output`, the working directory, and
-    // nothing else inherited.
-    bool Prepare(int nullDevice, int output, const std::string& workDir) {
-        for (int stream = 0; ok_ && stream < 3; ++stream) {
-            ok_ = ::posix_spawn_file_actions_adddup2(&actions_, stream == 0 ? nullDevice : output,
-                                                     stream) == 0;
-        }
-        if (ok_ && !workDir.empty()) {
-            ok_ = ::posix_spawn_file_actions_addchdir_np(&actions_, workDir.c_str()) == 0;
-        }
-        return ok_ && ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
-    }
-    const posix_spawn_file_actions_t* Get() const { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    bool ok_ = false;
-};
-
 class TSpawnAttributes {
 public:
     TSpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
@@ -733,7 +704,9 @@ std::uint32_t StartProcess(const TProcessStart& start) {
     const int output = journal.Valid() ? journal.Get() : children->NullDevice();
     TSpawnActions actions;
     TSpawnAttributes attributes;
-    if (!actions.Prepare(children->NullDevice(), output, start.WorkDir) || !attributes.Prepare()) {
+    if (!actions.Streams(children->NullDevice(), output, output) ||
+        !actions.WorkingDirectory(start.WorkDir) || !actions.CloseTheRest() ||
+        !attributes.Prepare()) {
         return 0;
     }
     std::vector<char*> argv = ArgumentVector(start);
