@@ -1,7 +1,7 @@
 #include "manager/RunTexts.h"
 
 #include "platform/Files.h"
-#include "platform/Process.h"
+#include "shared/RunWatch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,9 +37,7 @@ std::string RunResultText(const TRunRecord& run) {
     if (!RunFailed(run)) {
         return "ok";
     }
-    return FailureCodeText(FailureCode(run), run.End == TRunEnd::Signalled
-                                                 ? platform::SignalName(run.Code)
-                                                 : std::string());
+    return FailureText(FailureCode(run));
 }
 
 std::string RunDurationText(const TRunRecord& run) {

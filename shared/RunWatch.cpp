@@ -57,9 +57,12 @@ std::vector<TRunRecord> TRunWatch::TakeEnded(TProcessControl& processes) {
     return ended;
 }
 
+std::string SignalNameOf(std::int32_t failureCode) {
+    return failureCode < 0 ? platform::SignalName(-failureCode) : std::string();
+}
+
 std::string FailureText(std::int32_t failureCode) {
-    return FailureCodeText(failureCode,
-                           failureCode < 0 ? platform::SignalName(-failureCode) : std::string());
+    return FailureCodeText(failureCode, SignalNameOf(failureCode));
 }
 
 std::string FailureNoticeText(const std::string& taskName, std::int32_t failureCode) {
@@ -89,8 +92,7 @@ void TRunRecorder::Record(std::span<const TRunRecord> runs) {
         if (!EndedBadly(run)) {
             continue;
         }
-        log_.Add(RunFailureLogText(
-            run, run.End == TRunEnd::Signalled ? platform::SignalName(run.Code) : std::string()));
+        log_.Add(RunFailureLogText(run, SignalNameOf(FailureCode(run))));
         if (onFailed_) {
             onFailed_(run);
         }

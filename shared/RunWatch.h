@@ -45,6 +45,8 @@ private:
     std::vector<TRunRecord> ended_; // runs that did not start, until taken
 };
 
+// The name of the signal a failure code tells of ("SIGKILL" for -9); empty for an exit code.
+std::string SignalNameOf(std::int32_t failureCode);
 // "exit code 2", "signal SIGKILL": FailureCodeText with the signal's name.
 std::string FailureText(std::int32_t failureCode);
 // What a notification of a failed run says: "Backup failed (exit code 2)".
